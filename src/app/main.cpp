@@ -1,0 +1,54 @@
+// Process entry: the Qt side of start-up.
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "app/Startup.h"
+#include "ui/MainForm.h"
+
+namespace {
+
+class QtShell final : public wendrix::Shell {
+ public:
+  QtShell(int& argc, char** argv) : argc_(argc), argv_(argv) {}
+
+  void ShowMissingDriverMessage(const std::string& text) override {
+    EnsureApplication();
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Wendrix"), QString::fromStdString(text),
+                    QMessageBox::Ok);
+    box.exec();
+  }
+
+  void RunMainWindow() override {
+    EnsureApplication();
+    auto window = std::make_unique<wendrix::TMainForm>();
+    window->show();
+    QApplication::exec();
+  }
+
+ private:
+  void EnsureApplication() {
+    if (!app_) app_ = std::make_unique<QApplication>(argc_, argv_);
+  }
+
+  int& argc_;
+  char** argv_;
+  std::unique_ptr<QApplication> app_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int code;
+  {
+    QtShell shell(argc, argv);
+    code = wendrix::RunProcess(shell);
+  }
+  // Service threads are still running: end at once, without running the
+  // destructors of objects they may be using.
+  std::fflush(nullptr);
+  std::_Exit(code);
+}

@@ -1,0 +1,36 @@
+#include "decode/Repaint.h"
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+
+namespace wendrix {
+
+namespace {
+struct Hook {
+  RepaintHookFn fn;
+  void* context;
+};
+std::atomic<bool> gPending{false};
+std::atomic<const Hook*> gHook{nullptr};
+// Hooks are few and live to the end: a removed one is never freed, so a
+// thread that loaded it just before removal still calls valid code.
+std::mutex gInstallLock;
+std::deque<Hook> gHooks;
+}  // namespace
+
+void InstallRepaintHook(RepaintHookFn fn, void* context) {
+  std::lock_guard lock(gInstallLock);
+  const Hook* hook = fn ? &gHooks.emplace_back(Hook{fn, context}) : nullptr;
+  gHook.store(hook, std::memory_order_release);
+  if (hook && gPending.load(std::memory_order_acquire)) hook->fn(hook->context);
+}
+
+void RequestRepaint() {
+  if (gPending.exchange(true, std::memory_order_acq_rel)) return;
+  if (const Hook* hook = gHook.load(std::memory_order_acquire)) hook->fn(hook->context);
+}
+
+bool TakeRepaintRequest() { return gPending.exchange(false, std::memory_order_acq_rel); }
+
+}  // namespace wendrix

@@ -1,0 +1,47 @@
+#include "link/winsock2.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace wendrix {
+
+Winsock2EntryPoints Winsock2Entries;
+
+namespace {
+int StartupPosix(uint16_t, void*) { return 0; }
+int LastErrorPosix() { return errno; }
+SocketHandle SocketPosix(int family, int type, int protocol) {
+  return ::socket(family, type | SOCK_CLOEXEC, protocol);
+}
+int BindPosix(SocketHandle s, const sockaddr* a, socklen_t n) { return ::bind(s, a, n); }
+int ListenPosix(SocketHandle s, int backlog) { return ::listen(s, backlog); }
+SocketHandle AcceptPosix(SocketHandle s, sockaddr* a, socklen_t* n) {
+  return ::accept4(s, a, n, SOCK_CLOEXEC);
+}
+int GetSockNamePosix(SocketHandle s, sockaddr* a, socklen_t* n) { return ::getsockname(s, a, n); }
+ssize_t RecvPosix(SocketHandle s, void* b, size_t n, int flags) { return ::recv(s, b, n, flags); }
+int library;  // stands for the loaded library's handle
+}  // namespace
+
+bool LoadWinsock2() {
+  if (Winsock2Entries.library) return true;
+  Winsock2Entries.WSAStartup = &StartupPosix;
+  Winsock2Entries.WSAGetLastError = &LastErrorPosix;
+  Winsock2Entries.socket = &SocketPosix;
+  Winsock2Entries.bind = &BindPosix;
+  Winsock2Entries.listen = &ListenPosix;
+  Winsock2Entries.accept = &AcceptPosix;
+  Winsock2Entries.getsockname = &GetSockNamePosix;
+  Winsock2Entries.recv = &RecvPosix;
+  Winsock2Entries.library = &library;
+  return true;
+}
+
+bool UnloadWinsock2() {
+  Winsock2Entries.library = nullptr;
+  return true;
+}
+
+}  // namespace wendrix

@@ -1,0 +1,2 @@
+// Turning a 96-byte report into the input events that changed.
+#pragma once

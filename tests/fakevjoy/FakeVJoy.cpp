@@ -1,0 +1,179 @@
+#include "FakeVJoy.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "joystick/VJoyApi.h"
+
+#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+struct Fake {
+  std::mutex lock;
+  std::vector<FakeVJoyCall> calls;
+  std::vector<int32_t> updateScript;
+  size_t nextUpdate = 0;
+  int32_t enabled = 1;
+  bool recording = true;
+  int logFd = -1;
+  FakeVJoyUpdateHook hook = nullptr;
+  void* hookContext = nullptr;
+
+  Fake() { Configure(); }
+
+  void Configure() {
+    calls.clear();
+    updateScript.assign(1, 1);
+    nextUpdate = 0;
+    recording = true;
+    const char* e = std::getenv("FAKE_VJOY_ENABLED");
+    enabled = e ? static_cast<int32_t>(std::strtol(e, nullptr, 0)) : 1;
+    if (const char* u = std::getenv("FAKE_VJOY_UPDATE"); u && *u) {
+      updateScript.clear();
+      for (const char* p = u; *p;) {
+        char* end;
+        updateScript.push_back(static_cast<int32_t>(std::strtoul(p, &end, 0)));
+        if (end == p) break;
+        p = *end == ',' ? end + 1 : end;
+      }
+      if (updateScript.empty()) updateScript.push_back(1);
+    }
+    if (logFd < 0) {
+      if (const char* path = std::getenv("FAKE_VJOY_LOG"); path && *path)
+        logFd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    }
+  }
+
+  void Record(int32_t kind, uint32_t device, const void* report) {
+    if (recording) {
+      FakeVJoyCall call{kind, device, {}};
+      if (report) std::memcpy(call.report, report, sizeof call.report);
+      calls.push_back(call);
+    }
+    if (logFd >= 0) {
+      static const char* const names[] = {"vJoyEnabled", "GetVJDStatus", "AcquireVJD", "UpdateVJD",
+                                          "RelinquishVJD"};
+      std::string line = names[kind];
+      if (kind != FAKE_VJOY_ENABLED) line += " " + std::to_string(device);
+      if (report) {
+        line += ' ';
+        char hex[3];
+        for (size_t i = 0; i < 96; ++i) {
+          std::snprintf(hex, sizeof hex, "%02x", static_cast<const uint8_t*>(report)[i]);
+          line += hex;
+        }
+      }
+      line += '\n';
+      // One write per line keeps lines whole across threads and processes.
+      ssize_t ignored = write(logFd, line.data(), line.size());
+      (void)ignored;
+    }
+  }
+};
+
+Fake& TheFake() {
+  static Fake* fake = new Fake;  // outlives every thread that may still call in
+  return *fake;
+}
+
+}  // namespace
+
+FAKE_EXPORT wendrix::VJoyBool vJoyEnabled(void) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  f.Record(FAKE_VJOY_ENABLED, 0, nullptr);
+  return f.enabled;
+}
+
+FAKE_EXPORT int32_t GetVJDStatus(uint32_t device) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  f.Record(FAKE_VJOY_STATUS, device, nullptr);
+  return device == 1 ? wendrix::VJD_STAT_FREE : wendrix::VJD_STAT_MISS;
+}
+
+FAKE_EXPORT wendrix::VJoyBool AcquireVJD(uint32_t device) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  f.Record(FAKE_VJOY_ACQUIRE, device, nullptr);
+  return device == 1;
+}
+
+FAKE_EXPORT wendrix::VJoyBool UpdateVJD(uint32_t device, void* report) {
+  Fake& f = TheFake();
+  FakeVJoyUpdateHook hook;
+  void* context;
+  int32_t result;
+  {
+    std::lock_guard g(f.lock);
+    f.Record(FAKE_VJOY_UPDATE, device, report);
+    size_t i = f.nextUpdate < f.updateScript.size() ? f.nextUpdate++ : f.updateScript.size() - 1;
+    result = f.updateScript[i];
+    hook = f.hook;
+    context = f.hookContext;
+  }
+  if (hook) hook(report, context);
+  return result;
+}
+
+FAKE_EXPORT void RelinquishVJD(uint32_t device) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  f.Record(FAKE_VJOY_RELINQUISH, device, nullptr);
+}
+
+FAKE_EXPORT void FakeVJoy_Reset(void) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  f.Configure();
+}
+
+FAKE_EXPORT void FakeVJoy_SetEnabled(int32_t result) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  f.enabled = result;
+}
+
+FAKE_EXPORT void FakeVJoy_ScriptUpdates(const int32_t* results, size_t count) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  f.updateScript.assign(results, results + count);
+  if (f.updateScript.empty()) f.updateScript.push_back(1);
+  f.nextUpdate = 0;
+}
+
+FAKE_EXPORT void FakeVJoy_SetRecording(int32_t on) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  f.recording = on != 0;
+}
+
+FAKE_EXPORT size_t FakeVJoy_CallCount(void) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  return f.calls.size();
+}
+
+FAKE_EXPORT int32_t FakeVJoy_GetCall(size_t index, FakeVJoyCall* out) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  if (index >= f.calls.size()) return 0;
+  *out = f.calls[index];
+  return 1;
+}
+
+FAKE_EXPORT void FakeVJoy_SetUpdateHook(FakeVJoyUpdateHook hook, void* context) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  f.hook = hook;
+  f.hookContext = context;
+}
