@@ -21,7 +21,13 @@ SocketHandle AcceptPosix(SocketHandle s, sockaddr* a, socklen_t* n) {
   return ::accept4(s, a, n, SOCK_CLOEXEC);
 }
 int GetSockNamePosix(SocketHandle s, sockaddr* a, socklen_t* n) { return ::getsockname(s, a, n); }
-ssize_t RecvPosix(SocketHandle s, void* b, size_t n, int flags) { return ::recv(s, b, n, flags); }
+// A signal is no failure of the stream: receive again.
+ssize_t RecvPosix(SocketHandle s, void* b, size_t n, int flags) {
+  ssize_t r;
+  do r = ::recv(s, b, n, flags);
+  while (r < 0 && errno == EINTR);
+  return r;
+}
 int library;  // stands for the loaded library's handle
 }  // namespace
 

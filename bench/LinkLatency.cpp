@@ -1,0 +1,229 @@
+// Latency from sendto on loopback to the driver update in the fake driver
+// library, for UDP datagrams and framed TCP messages, beside a bare
+// recvfrom loop measured in the same run as the floor; then the highest
+// datagram rate the UDP receiver takes without loss.
+//
+// Run it from the build's tests directory (beside the fake driver
+// library), inside a private network namespace:
+//   unshare -n -- sh -c 'ip link set lo up && ./bench_link_latency'
+// Options: --samples N (per path, default 20000), --gap-us N (pause
+// between samples, default 100), --no-rate (skip the rate search).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FakeDriver.h"
+#include "joystick/ControlState.h"
+#include "link/MessageThread.h"
+#include "link/Protocol.h"
+#include "link/TcpServer.h"
+#include "link/UdpServer.h"
+
+using namespace wendrix;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+int64_t Now() { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(); }
+
+// Arrival of the last message on the path being measured.
+std::atomic<int64_t> gArrivedAt{0};
+std::atomic<uint64_t> gArrivals{0};
+
+void Arrived() {
+  gArrivedAt.store(Now(), std::memory_order_relaxed);
+  gArrivals.fetch_add(1, std::memory_order_release);
+}
+
+void OnUpdate(const void*, void*) { Arrived(); }
+
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "bench_link_latency: %s: %s\n", what, std::strerror(errno));
+  std::exit(1);
+}
+
+// The floor: the least a receiver can do, one recvfrom per datagram.
+class BareReceiver {
+ public:
+  BareReceiver() {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = Loopback(0);
+    socklen_t n = sizeof a;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Fail("bind");
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] {
+      uint8_t buffer[100];
+      while (recvfrom(fd_, buffer, sizeof buffer, 0, nullptr, nullptr) > 0) Arrived();
+    });
+  }
+  ~BareReceiver() {
+    shutdown(fd_, SHUT_RDWR);
+    thread_.join();
+    close(fd_);
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  int fd_;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+struct Path {
+  const char* name;
+  std::vector<double> micros;
+  size_t lost = 0;
+};
+
+// Sends one message and waits for its arrival; the latency in µs, or a
+// negative value when nothing arrived within a second.
+template <typename Send>
+double Sample(Send send) {
+  const uint64_t before = gArrivals.load(std::memory_order_acquire);
+  const int64_t sent = Now();
+  send();
+  const int64_t deadline = sent + 1'000'000'000;
+  while (gArrivals.load(std::memory_order_acquire) == before) {
+    if (Now() > deadline) return -1;
+    std::this_thread::yield();
+  }
+  return static_cast<double>(gArrivedAt.load(std::memory_order_relaxed) - sent) / 1000.0;
+}
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
+// Sends `count` valid datagrams evenly over `seconds` and counts the
+// driver updates that follow.
+bool Lossless(int fd, const sockaddr_in& to, double rate, double seconds, double* delivered) {
+  const long count = std::lround(rate * seconds);
+  const uint64_t before = gArrivals.load();
+  const auto start = Clock::now();
+  const auto period = std::chrono::duration<double>(1.0 / rate);
+  for (long i = 0; i < count; ++i) {
+    while (Clock::now() < start + std::chrono::duration_cast<Clock::duration>(period * i)) {
+    }
+    const auto d = BuildControlDatagram({0, static_cast<uint16_t>(i), 32768, 0});
+    sendto(fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+  // Let the receiver drain its queue.
+  uint64_t seen = gArrivals.load();
+  for (int quiet = 0; quiet < 20; ++quiet) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const uint64_t now = gArrivals.load();
+    if (now != seen) quiet = 0;
+    seen = now;
+  }
+  *delivered = static_cast<double>(seen - before) / static_cast<double>(count);
+  return seen - before == static_cast<uint64_t>(count);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  size_t samples = 20000;
+  int gapMicros = 100;
+  bool rateSearch = true;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--samples" && i + 1 < argc) samples = std::strtoul(argv[++i], nullptr, 10);
+    else if (a == "--gap-us" && i + 1 < argc) gapMicros = std::atoi(argv[++i]);
+    else if (a == "--no-rate") rateSearch = false;
+    else {
+      std::fprintf(stderr, "usage: %s [--samples N] [--gap-us N] [--no-rate]\n", argv[0]);
+      return 2;
+    }
+  }
+
+  test::ResetProcessState();
+  test::FakeDriver::Get().SetRecording(false);
+  test::FakeDriver::Get().SetUpdateHook(&OnUpdate, nullptr);
+
+  TUdpServer udp(0);
+  TTcpServer tcp(&OnWifiClientAccepted, 0);
+  udp.Start();
+  tcp.Start();
+  BareReceiver bare;
+  while (!udp.ReceivingPort() || !tcp.ListeningPort()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+  const int sender = socket(AF_INET, SOCK_DGRAM, 0);
+  const sockaddr_in toBare = Loopback(bare.port());
+  const sockaddr_in toUdp = Loopback(udp.ReceivingPort());
+  const int stream = socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in toTcp = Loopback(tcp.ListeningPort());
+  int one = 1;
+  setsockopt(stream, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (connect(stream, reinterpret_cast<const sockaddr*>(&toTcp), sizeof toTcp) != 0) Fail("connect");
+  uint8_t greeting[2];
+  if (recv(stream, greeting, 2, MSG_WAITALL) != 2) Fail("greeting");
+
+  Path paths[] = {{"bare recvfrom (floor)", {}, 0}, {"UDP datagram", {}, 0}, {"framed TCP message", {}, 0}};
+  auto datagram = BuildControlDatagram({0, 16384, 32768, 0});
+  auto frame = BuildFrame(BuildFramedMessage({0, 0, 0, 0, 0}));
+  // Interleaved, so that changes in the machine's load touch all paths alike.
+  for (size_t i = 0; i < samples + samples / 10; ++i) {
+    const bool warmUp = i < samples / 10;
+    double us[3] = {
+        Sample([&] { sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&toBare), sizeof toBare); }),
+        Sample([&] { sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&toUdp), sizeof toUdp); }),
+        Sample([&] { send(stream, frame.data(), frame.size(), MSG_NOSIGNAL); }),
+    };
+    for (int p = 0; p < 3; ++p) {
+      if (warmUp) continue;
+      if (us[p] < 0) ++paths[p].lost;
+      else paths[p].micros.push_back(us[p]);
+    }
+    if (gapMicros > 0) std::this_thread::sleep_for(std::chrono::microseconds(gapMicros));
+  }
+
+  std::printf("latency from send to arrival, %zu samples per path\n", samples);
+  std::printf("%-24s %9s %9s %9s %9s %6s\n", "path", "p50 µs", "p99 µs", "p50/floor", "p99/floor", "lost");
+  const double floor50 = Percentile(paths[0].micros, 0.50), floor99 = Percentile(paths[0].micros, 0.99);
+  for (const Path& p : paths) {
+    const double p50 = Percentile(p.micros, 0.50), p99 = Percentile(p.micros, 0.99);
+    std::printf("%-24s %9.1f %9.1f %9.2f %9.2f %6zu\n", p.name, p50, p99, p50 / floor50, p99 / floor99, p.lost);
+  }
+  std::printf("targets: p50/floor <= 1.20, p99/floor <= 1.50\n");
+
+  if (rateSearch) {
+    std::printf("\ndatagram rate into the UDP receiver, 0.5 s per step\n");
+    double best = 0;
+    for (double rate : {5e3, 1e4, 2e4, 5e4, 1e5, 2e5, 5e5}) {
+      double delivered = 0;
+      const bool ok = Lossless(sender, toUdp, rate, 0.5, &delivered);
+      std::printf("%9.0f /s: %6.2f %% delivered\n", rate, delivered * 100);
+      if (!ok) break;
+      best = rate;
+    }
+    std::printf("highest rate without loss: %.0f datagrams/s\n", best);
+  }
+
+  close(stream);
+  close(sender);
+  test::FakeDriver::Get().SetUpdateHook(nullptr, nullptr);
+  return 0;
+}
