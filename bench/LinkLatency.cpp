@@ -7,8 +7,15 @@
 // library), inside a private network namespace:
 //   unshare -n -- sh -c 'ip link set lo up && ./bench_link_latency'
 // Options: --samples N (per path, default 20000), --gap-us N (pause
-// between samples, default 100), --no-rate (skip the rate search).
+// between samples, default 100), --no-rate (skip the rate search),
+// --cpu N (the CPU every thread runs on, default 0; -1 leaves them free).
+//
+// All threads share one CPU by default: on a busy machine, where a woken
+// thread may wait for a CPU that another process holds, this puts every
+// path under the same contention, so that the ratios compare the paths
+// rather than the luck of where their threads ran.
 #include <arpa/inet.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -16,7 +23,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +99,37 @@ class BareReceiver {
   std::thread thread_;
 };
 
+// The same for a stream: one connection, one exact read per frame.
+class BareStreamReceiver {
+ public:
+  explicit BareStreamReceiver(size_t frameSize) {
+    listening_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = Loopback(0);
+    socklen_t n = sizeof a;
+    if (bind(listening_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listening_, 1) != 0) Fail("listen");
+    getsockname(listening_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this, frameSize] {
+      const int s = accept(listening_, nullptr, nullptr);
+      int one = 1;
+      setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      std::vector<uint8_t> buffer(frameSize);
+      while (recv(s, buffer.data(), buffer.size(), MSG_WAITALL) == static_cast<ssize_t>(frameSize)) Arrived();
+      close(s);
+    });
+  }
+  ~BareStreamReceiver() {
+    thread_.join();
+    close(listening_);
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  int listening_;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
 struct Path {
   const char* name;
   std::vector<double> micros;
@@ -148,15 +188,25 @@ int main(int argc, char** argv) {
   size_t samples = 20000;
   int gapMicros = 100;
   bool rateSearch = true;
+  int cpu = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--samples" && i + 1 < argc) samples = std::strtoul(argv[++i], nullptr, 10);
     else if (a == "--gap-us" && i + 1 < argc) gapMicros = std::atoi(argv[++i]);
     else if (a == "--no-rate") rateSearch = false;
+    else if (a == "--cpu" && i + 1 < argc) cpu = std::atoi(argv[++i]);
     else {
-      std::fprintf(stderr, "usage: %s [--samples N] [--gap-us N] [--no-rate]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--samples N] [--gap-us N] [--no-rate] [--cpu N]\n", argv[0]);
       return 2;
     }
+  }
+
+  if (cpu >= 0) {
+    // Every thread made from here on inherits this.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    if (sched_setaffinity(0, sizeof set, &set) != 0) Fail("sched_setaffinity");
   }
 
   test::ResetProcessState();
@@ -168,6 +218,8 @@ int main(int argc, char** argv) {
   udp.Start();
   tcp.Start();
   BareReceiver bare;
+  auto frame = BuildFrame(BuildFramedMessage({0, 0, 0, 0, 0}));
+  BareStreamReceiver bareStream(frame.size());
   while (!udp.ReceivingPort() || !tcp.ListeningPort()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   const int sender = socket(AF_INET, SOCK_DGRAM, 0);
@@ -180,19 +232,32 @@ int main(int argc, char** argv) {
   if (connect(stream, reinterpret_cast<const sockaddr*>(&toTcp), sizeof toTcp) != 0) Fail("connect");
   uint8_t greeting[2];
   if (recv(stream, greeting, 2, MSG_WAITALL) != 2) Fail("greeting");
+  const int bareClient = socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in toBareStream = Loopback(bareStream.port());
+  setsockopt(bareClient, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (connect(bareClient, reinterpret_cast<const sockaddr*>(&toBareStream), sizeof toBareStream) != 0) Fail("connect");
 
-  Path paths[] = {{"bare recvfrom (floor)", {}, 0}, {"UDP datagram", {}, 0}, {"framed TCP message", {}, 0}};
+  Path paths[] = {{"bare recvfrom (floor)", {}, 0},
+                  {"UDP datagram", {}, 0},
+                  {"framed TCP message", {}, 0},
+                  {"bare TCP recv (reference)", {}, 0}};
+  constexpr size_t kPaths = std::size(paths);
   auto datagram = BuildControlDatagram({0, 16384, 32768, 0});
-  auto frame = BuildFrame(BuildFramedMessage({0, 0, 0, 0, 0}));
   // Interleaved, so that changes in the machine's load touch all paths alike.
   for (size_t i = 0; i < samples + samples / 10; ++i) {
     const bool warmUp = i < samples / 10;
-    double us[3] = {
-        Sample([&] { sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&toBare), sizeof toBare); }),
-        Sample([&] { sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&toUdp), sizeof toUdp); }),
-        Sample([&] { send(stream, frame.data(), frame.size(), MSG_NOSIGNAL); }),
-    };
-    for (int p = 0; p < 3; ++p) {
+    // The order rotates, so that no path always comes first after the pause.
+    double us[kPaths];
+    for (size_t k = 0; k < kPaths; ++k) {
+      const size_t p = (i + k) % kPaths;
+      us[p] = Sample([&] {
+        if (p == 0) sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&toBare), sizeof toBare);
+        if (p == 1) sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&toUdp), sizeof toUdp);
+        if (p == 2) send(stream, frame.data(), frame.size(), MSG_NOSIGNAL);
+        if (p == 3) send(bareClient, frame.data(), frame.size(), MSG_NOSIGNAL);
+      });
+    }
+    for (size_t p = 0; p < kPaths; ++p) {
       if (warmUp) continue;
       if (us[p] < 0) ++paths[p].lost;
       else paths[p].micros.push_back(us[p]);
@@ -200,7 +265,8 @@ int main(int argc, char** argv) {
     if (gapMicros > 0) std::this_thread::sleep_for(std::chrono::microseconds(gapMicros));
   }
 
-  std::printf("latency from send to arrival, %zu samples per path\n", samples);
+  std::printf("latency from send to arrival, %zu samples per path, %s\n", samples,
+              cpu >= 0 ? ("all threads on CPU " + std::to_string(cpu)).c_str() : "threads on any CPU");
   std::printf("%-24s %9s %9s %9s %9s %6s\n", "path", "p50 µs", "p99 µs", "p50/floor", "p99/floor", "lost");
   const double floor50 = Percentile(paths[0].micros, 0.50), floor99 = Percentile(paths[0].micros, 0.99);
   for (const Path& p : paths) {
@@ -223,6 +289,7 @@ int main(int argc, char** argv) {
   }
 
   close(stream);
+  close(bareClient);
   close(sender);
   test::FakeDriver::Get().SetUpdateHook(nullptr, nullptr);
   return 0;

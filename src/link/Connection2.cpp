@@ -19,27 +19,45 @@ void OnBluetoothFrame(const uint8_t* payload, int32_t length) {
   DecodeFramedMessage(payload, length);
 }
 
-// Room for the usual control message, so that even an empty frame gets a
-// valid pointer.
-constexpr size_t kInitialPayloadCapacity = 64;
+// Room for a few usual control messages.
+constexpr size_t kInitialBufferSize = 512;
 
 TConnection::TConnection(FrameCallback onFrame, SocketHandle socket, uint32_t firstLength)
-    : OnFrame(onFrame), ClientSocket(socket), FirstLength(firstLength),
-      payload_(kInitialPayloadCapacity) {}
+    : OnFrame(onFrame), ClientSocket(socket), FirstLength(firstLength), buffer_(kInitialBufferSize) {}
 
-bool TConnection::ReadPayload(uint32_t length) {
-  if (payload_.size() < length) payload_.resize(length);
-  return ReceiveExactly(ClientSocket, payload_.data(), length);
+bool TConnection::Fill() {
+  const long n = ReceiveSome(ClientSocket, buffer_.data() + end_, buffer_.size() - end_);
+  if (n <= 0) return false;
+  end_ += static_cast<size_t>(n);
+  return true;
+}
+
+void TConnection::MakeRoom(size_t frameSize) {
+  if (buffer_.size() - start_ >= frameSize) return;
+  std::memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
+  end_ -= start_;
+  start_ = 0;
+  if (buffer_.size() < frameSize) buffer_.resize(frameSize);
+}
+
+bool TConnection::Await(size_t size) {
+  MakeRoom(size);
+  while (end_ - start_ < size)
+    if (!Fill()) return false;
+  return true;
 }
 
 void TConnection::Execute() {
-  uint8_t prefix[kFramePrefixSize];
-  std::memcpy(prefix, &FirstLength, sizeof prefix);
-  for (;;) {
-    const uint32_t length = ReadBigEndian32(prefix);
-    if (length > kMaxFrameLength || !ReadPayload(length)) break;
-    OnFrame(payload_.data(), static_cast<int32_t>(length));
-    if (!ReceiveExactly(ClientSocket, prefix, sizeof prefix)) break;
+  // The mode word is the first frame's length prefix.
+  std::memcpy(buffer_.data(), &FirstLength, kFramePrefixSize);
+  end_ = kFramePrefixSize;
+  while (Await(kFramePrefixSize)) {
+    const uint32_t length = ReadBigEndian32(buffer_.data() + start_);
+    const size_t frameSize = kFramePrefixSize + length;
+    if (length > kMaxFrameLength || !Await(frameSize)) break;
+    OnFrame(buffer_.data() + start_ + kFramePrefixSize, static_cast<int32_t>(length));
+    start_ += frameSize;
+    if (start_ == end_) start_ = end_ = 0;
   }
   CloseSocket(ClientSocket);
 }

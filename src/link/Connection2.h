@@ -26,13 +26,25 @@ class TConnection final : public TThread {
   void Execute() override;
 
  private:
-  bool ReadPayload(uint32_t length);
+  // Receives once into the free end of the buffer; false when the stream
+  // ended or failed.
+  bool Fill();
+  // Makes room for a frame of `frameSize` bytes starting at `start_`.
+  void MakeRoom(size_t frameSize);
+  // Receives until `size` bytes from `start_` on are in; false when the
+  // stream ended or failed first.
+  bool Await(size_t size);
 
   FrameCallback OnFrame;
   SocketHandle ClientSocket;
   uint32_t FirstLength;
-  // One buffer for every frame, grown to the longest frame seen so far.
-  std::vector<uint8_t> payload_;
+  // One buffer for the whole stream, grown to the longest frame seen (at
+  // most a length prefix and 100000 bytes). Each receive takes whatever
+  // has arrived, so a frame usually costs a single call; payloads are
+  // handed to the callback where they lie, without a copy.
+  std::vector<uint8_t> buffer_;
+  size_t start_ = 0;  // first byte not yet delivered
+  size_t end_ = 0;    // end of the bytes received
 };
 
 }  // namespace wendrix

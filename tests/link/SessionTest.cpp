@@ -69,6 +69,21 @@ TEST_F(LinkTest, FramedStreamsDeliverEachFrameWhole) {
   EXPECT_EQ(u[1].axisX, 16384 + 200);
 }
 
+TEST_F(LinkTest, FramesSentTogetherAreDeliveredOneByOneInOrder) {
+  int fd = Open();
+  std::vector<uint8_t> burst;
+  for (int i = 1; i <= 60; ++i) {
+    // Lengths that vary, so frames straddle every receive and buffer edge.
+    auto frame = Frame(i, static_cast<uint16_t>(i), 22 + static_cast<size_t>(i % 13) * 7);
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  ASSERT_TRUE(SendAll(fd, burst));
+  ASSERT_TRUE(UpdateCountReaches(60));
+  auto u = Updates();
+  ASSERT_EQ(u.size(), 60u);
+  for (int i = 0; i < 60; ++i) EXPECT_EQ(u[static_cast<size_t>(i)].axisX, 16384 + i + 1);
+}
+
 TEST_F(LinkTest, AnEmptyFrameCountsAsActivityWithoutDecoding) {
   int fd = Open();
   ASSERT_TRUE(SendAll(fd, Frame(5)));
