@@ -1,4 +1,5 @@
 #include "ReportTranslation.h"
+#include "WheelEventPrinter.h"
 
 #include <gtest/gtest.h>
 

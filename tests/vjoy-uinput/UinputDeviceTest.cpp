@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "ReportTranslation.h"
+#include "WheelEventPrinter.h"
 #include "joystick/DynamicLibrary.h"
 #include "joystick/JoystickReport.h"
 #include "joystick/VJoyApi.h"
@@ -228,8 +229,11 @@ class UinputWheel : public ::testing::Test {
   // Updates and expects exactly `frame` next on the node.
   void ExpectFrame(int32_t x, int32_t y, uint32_t buttons, const Frame& frame) {
     ASSERT_TRUE(d.Update(x, y, buttons));
-    const std::optional<Frame> got = node.NextFrame();
+    std::optional<Frame> got = node.NextFrame();
     ASSERT_TRUE(got) << "no frame after update " << x << "," << y << "," << buttons;
+    // The kernel closes a packet of ten events itself, with a SYN_REPORT
+    // of value 1 that absorbs the library's own.
+    if (got->size() > 10 && got->back() == WheelEvent{EV_SYN, SYN_REPORT, 1}) got->back().value = 0;
     EXPECT_EQ(*got, frame) << "after update " << x << "," << y << "," << buttons;
   }
 };
