@@ -7,20 +7,20 @@
 #include <string>
 
 #include "link/InterfaceList.h"
+#include "link/Protocol.h"
 #include "link/Strings.h"
 #include "link/winsock2.h"
 
 namespace wendrix {
 
 namespace {
-constexpr char kApplicationIdentifier[] = "io.kavre.pad";
 constexpr in_addr_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1
 }  // namespace
 
 TUdpClient::TUdpClient() {
-  std::string text(kApplicationIdentifier);
+  std::string text(kAppIdentifierText);
   text += "\x01\x01";
-  text += IntToBytes(htonl(kAnnouncePort));
+  text += IntToBytes(htonl(kLinkPort));
   text += '\x02';
   Announcement = StringToBuffer(text, AnnouncementLength);
 }
@@ -53,7 +53,7 @@ void TUdpClient::AnnounceOnAllInterfaces() {
 void TUdpClient::AnnounceOn(uint32_t address, uint32_t netmask) {
   sockaddr_in destination{};
   destination.sin_family = AF_INET;
-  destination.sin_port = htons(kAnnouncePort);
+  destination.sin_port = htons(kLinkPort);
   destination.sin_addr.s_addr = address | ~netmask;
   sockaddr_in local{};
   local.sin_family = AF_INET;

@@ -26,8 +26,6 @@ extern BroadcastSocketEntries BroadcastSockets;
 // The system's calls, as BroadcastSockets holds them at start.
 extern const BroadcastSocketEntries kSystemBroadcastSockets;
 
-constexpr uint16_t kAnnouncePort = 41503;
-
 // Used only on the window thread. Never destroyed in the program.
 class TUdpClient {
  public:

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "link/InterfaceList.h"
+#include "link/Protocol.h"
 #include "link/UdpClient.h"
 #include "link/winsock2.h"
 
@@ -116,7 +117,7 @@ struct Capture {
       if (ip.protocol != IPPROTO_UDP || n < static_cast<ssize_t>(header + sizeof(udphdr))) continue;
       udphdr udp;
       std::memcpy(&udp, frame + header, sizeof udp);
-      if (ntohs(udp.dest) != kAnnouncePort) continue;
+      if (ntohs(udp.dest) != kLinkPort) continue;
       routes.push_back(Text(ip.saddr) + " -> " + Text(ip.daddr));
       payloads.emplace_back(reinterpret_cast<const char*>(frame + header + sizeof udp),
                             static_cast<size_t>(n) - header - sizeof udp);
