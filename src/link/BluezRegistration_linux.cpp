@@ -144,6 +144,7 @@ class BluezLink {
   void Disconnect();
   bool DisconnectIfClosed();
   void Withdraw();
+  int NewProfileManagerCall(sd_bus_message** call, const char* member);
   int SendRegisterProfile(const Profile& profile, sd_bus_message** reply, bool async);
 
   static int OnRelease(sd_bus_message* m, void*, sd_bus_error*);
@@ -312,10 +313,18 @@ bool BluezLink::DisconnectIfClosed() {
   return true;
 }
 
+// BlueZ runs as a system service or not at all: asking the bus to start it
+// would only fill the system log once a second.
+int BluezLink::NewProfileManagerCall(sd_bus_message** call, const char* member) {
+  int r = sd_bus_message_new_method_call(bus_, call, kBluezService, kBluezPath, kProfileManager,
+                                         member);
+  if (r >= 0) r = sd_bus_message_set_auto_start(*call, 0);
+  return r;
+}
+
 int BluezLink::SendRegisterProfile(const Profile& profile, sd_bus_message** reply, bool async) {
   sd_bus_message* call = nullptr;
-  int r = sd_bus_message_new_method_call(bus_, &call, kBluezService, kBluezPath, kProfileManager,
-                                         "RegisterProfile");
+  int r = NewProfileManagerCall(&call, "RegisterProfile");
   if (r >= 0)
     r = sd_bus_message_append(call, "osa{sv}", kProfileObjectPath, profile.uuid.c_str(), 3,
                               "ServiceRecord", "s", profile.record.c_str(), "Role", "s",
@@ -365,8 +374,7 @@ void BluezLink::Withdraw() {
   ++generation_;
   if (!bus_) return;
   sd_bus_message* call = nullptr;
-  if (sd_bus_message_new_method_call(bus_, &call, kBluezService, kBluezPath, kProfileManager,
-                                     "UnregisterProfile") >= 0 &&
+  if (NewProfileManagerCall(&call, "UnregisterProfile") >= 0 &&
       sd_bus_message_append(call, "o", kProfileObjectPath) >= 0)
     sd_bus_call(bus_, call, kCallTimeoutUsec, nullptr, nullptr);
   sd_bus_message_unref(call);
