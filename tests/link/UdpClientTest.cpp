@@ -18,7 +18,7 @@
 namespace wendrix {
 namespace {
 
-const std::string kAnnouncement("io.kavre.pad\x01\x01\x00\x00\xA2\x1F\x02", 19);
+const std::string kExpectedAnnouncement("io.kavre.pad\x01\x01\x00\x00\xA2\x1F\x02", 19);
 
 struct Datagram {
   std::string from;
@@ -162,7 +162,7 @@ class Broadcaster : public ::testing::Test {
 TEST_F(Broadcaster, AnnouncementIsBuiltOnce) {
   ASSERT_EQ(client_.AnnouncementLength, 19);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(client_.Announcement.get()), 19),
-            kAnnouncement);
+            kExpectedAnnouncement);
   const uint8_t* before = client_.Announcement.get();
   net_.interfaces = {Interface("192.168.1.20", "255.255.255.0")};
   client_.AnnounceOnAllInterfaces();
@@ -196,7 +196,7 @@ TEST_P(DirectedBroadcast, OneDatagramFromTheInterfaceAddress) {
   EXPECT_EQ(d.to, c.broadcast);
   EXPECT_EQ(d.toPort, 41503);
   EXPECT_TRUE(d.broadcast);
-  EXPECT_EQ(d.bytes, kAnnouncement);
+  EXPECT_EQ(d.bytes, kExpectedAnnouncement);
 }
 
 INSTANTIATE_TEST_SUITE_P(Interfaces, DirectedBroadcast,
