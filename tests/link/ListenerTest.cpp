@@ -67,8 +67,8 @@ TEST_F(UdpTest, OnlyEightByteDatagramsOfTypeOneAreTaken) {
     ignored.emplace_back(d.begin(), d.end());
   }
   for (size_t size : {101, 200, 1500}) {
-    std::vector<uint8_t> big(size, 0);
-    std::copy(valid.begin(), valid.end(), big.begin());
+    std::vector<uint8_t> big(valid.begin(), valid.end());
+    big.resize(size, 0);
     ignored.push_back(big);
   }
   for (const auto& d : ignored) ASSERT_TRUE(Send(d));
