@@ -105,6 +105,13 @@ TEST_F(Startup, FindsTheLibraryThroughASymlinkedProgram) {
   EXPECT_EQ(Run(dir_ / "bin" / "wendrix").output, "WINDOW");
 }
 
+TEST_F(Startup, ThreadsStillPushingAfterFinalisationNeverReachFreedCode) {
+  PutFakeBeside();
+  Outcome o = Run(dir_ / "lib" / "wendrix", "PROBE_PUSHERS=3 FAKE_VJOY_LOG=");
+  EXPECT_EQ(o.exitCode, 0);
+  EXPECT_EQ(o.output, "WINDOW");
+}
+
 TEST(Modules, InitialiseInTheirFixedOrder) {
   std::string order;
   for (const Module& m : Modules()) order += std::string(m.name) + " ";
