@@ -2,9 +2,61 @@
 
 #include <csignal>
 
+#include "link/ListenerTimings.h"
+
 namespace wendrix {
 
 // A peer that goes away must show up as a failed call, not kill the process.
 void InitializeTcpServerModule() { std::signal(SIGPIPE, SIG_IGN); }
+
+static SocketHandle OpenListeningSocket(uint16_t port) {
+  SocketHandle s = OpenTcpSocket();
+  if (s == kInvalidSocket) return kInvalidSocket;
+  SetReuseAddress(s);
+  if (BindToAnyAddress(s, port) == kSocketError || ListenOn(s, kListenBacklog) == kSocketError) {
+    CloseSocket(s);
+    return kInvalidSocket;
+  }
+  return s;
+}
+
+void TTcpServer::Execute() {
+  while (!Terminated()) {
+    SocketHandle listening = OpenListeningSocket(port_);
+    if (listening == kInvalidSocket) {
+      control_.Pause(kBindRetryPause);
+      continue;
+    }
+    if (!control_.Publish(listening)) {
+      CloseSocket(listening);
+      break;
+    }
+    listeningPort_.store(LocalPort(listening), std::memory_order_release);
+    AcceptLoop(listening);
+    listeningPort_.store(0, std::memory_order_release);
+    control_.CloseSocket();
+  }
+}
+
+void TTcpServer::AcceptLoop(SocketHandle listening) {
+  while (!Terminated()) {
+    SocketHandle accepted = AcceptConnection(listening);
+    if (accepted == kInvalidSocket) {
+      // Out of descriptors the pending connection stays queued; retrying
+      // at once would only spin.
+      if (IsResourceShortage(LastSocketError())) control_.Pause(kResourceRetryPause);
+      continue;
+    }
+    SetNoDelay(accepted);
+    SetKeepAlive(accepted, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes);
+    AcceptCallback_(accepted);
+  }
+}
+
+void TTcpServer::Stop() {
+  Terminate();
+  control_.RequestStop();
+  WaitFor();
+}
 
 }  // namespace wendrix

@@ -1,5 +1,7 @@
 #include "link/Thread.h"
 
+#include <system_error>
+
 namespace wendrix {
 
 TThread::~TThread() {
@@ -12,8 +14,24 @@ TThread::~TThread() {
 }
 
 void TThread::Start() {
+  // A thread that frees itself may be gone before std::thread's constructor
+  // returns here, so its handle is never stored in the object.
+  if (freeOnTerminate_) {
+    std::thread(&TThread::Run, this).detach();
+    return;
+  }
   thread_ = std::thread(&TThread::Run, this);
-  if (freeOnTerminate_) thread_.detach();
+}
+
+bool TThread::StartFreeOnTerminate(TThread* thread) {
+  thread->SetFreeOnTerminate(true);
+  try {
+    thread->Start();
+  } catch (const std::system_error&) {
+    delete thread;
+    return false;
+  }
+  return true;
 }
 
 void TThread::WaitFor() {

@@ -26,6 +26,10 @@ class TThread {
   void SetFreeOnTerminate(bool value) { freeOnTerminate_ = value; }
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
 
+  // Makes `thread` free itself when it ends and starts it. When no thread
+  // can be created the object is deleted and false returned.
+  static bool StartFreeOnTerminate(TThread* thread);
+
  protected:
   virtual void Execute() = 0;
 

@@ -1,0 +1,51 @@
+// Phone-side helpers of the link tests: loopback clients, waiting on
+// conditions, and the process's descriptor and thread counts.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <thread>
+#include <vector>
+
+namespace wendrix::test {
+
+using namespace std::chrono_literals;
+
+// Generous: the suite runs on a loaded two-core machine and under sanitizers.
+constexpr std::chrono::milliseconds kDeadline = 30s;
+
+// Polls `condition` until it holds or the deadline passes; its last value.
+template <typename Condition>
+bool Eventually(Condition condition, std::chrono::milliseconds deadline = kDeadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return condition();
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+// A TCP client connected to 127.0.0.1:port with TCP_NODELAY, or -1.
+int ConnectLoopback(uint16_t port);
+bool SendAll(int fd, std::span<const uint8_t> bytes);
+// Reads up to `count` bytes, stopping early at end of stream or deadline.
+std::vector<uint8_t> ReadBytes(int fd, size_t count, std::chrono::milliseconds deadline = kDeadline);
+// Whether the peer closed the stream within the deadline; data is dropped.
+bool PeerClosed(int fd, std::chrono::milliseconds deadline = kDeadline);
+// Closes with a reset instead of an orderly end.
+void CloseWithReset(int fd);
+
+int OpenUdpClient();
+bool SendDatagramTo(int fd, uint16_t port, std::span<const uint8_t> bytes);
+
+inline std::vector<uint8_t> Concat(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+  std::vector<uint8_t> v(a.begin(), a.end());
+  v.insert(v.end(), b.begin(), b.end());
+  return v;
+}
+
+size_t OpenDescriptorCount();
+size_t ThreadCount();
+
+}  // namespace wendrix::test
