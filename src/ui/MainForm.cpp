@@ -5,8 +5,8 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QEvent>
-#include <QFontMetrics>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
