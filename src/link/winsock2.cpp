@@ -5,6 +5,9 @@
 
 #include <cerrno>
 
+#include "link/BluezRegistration.h"
+#include "link/InterfaceList.h"
+
 namespace wendrix {
 
 Winsock2EntryPoints Winsock2Entries;
@@ -22,6 +25,7 @@ SocketHandle AcceptPosix(SocketHandle s, sockaddr* a, socklen_t* n) {
 }
 int GetSockNamePosix(SocketHandle s, sockaddr* a, socklen_t* n) { return ::getsockname(s, a, n); }
 ssize_t RecvPosix(SocketHandle s, void* b, size_t n, int flags) { return ::recv(s, b, n, flags); }
+int ClosePosix(SocketHandle s) { return ::close(s); }
 int library;  // stands for the loaded library's handle
 }  // namespace
 
@@ -34,7 +38,10 @@ bool LoadWinsock2() {
   Winsock2Entries.listen = &ListenPosix;
   Winsock2Entries.accept = &AcceptPosix;
   Winsock2Entries.getsockname = &GetSockNamePosix;
+  Winsock2Entries.WSAIoctl = &QueryInterfaceList;
+  Winsock2Entries.WSASetService = &SetServiceBluez;
   Winsock2Entries.recv = &RecvPosix;
+  Winsock2Entries.closesocket = &ClosePosix;
   Winsock2Entries.library = &library;
   return true;
 }

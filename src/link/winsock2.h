@@ -30,6 +30,7 @@ struct Winsock2EntryPoints {
   // Bluetooth service registration; 0 on success, -1 on failure.
   int (*WSASetService)(const WSAQuerySet* record, int operation, uint32_t flags) = nullptr;
   ssize_t (*recv)(SocketHandle s, void* buffer, size_t length, int flags) = nullptr;
+  int (*closesocket)(SocketHandle s) = nullptr;
 };
 
 extern Winsock2EntryPoints Winsock2Entries;

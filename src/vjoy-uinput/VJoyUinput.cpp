@@ -1,10 +1,125 @@
-// The five driver calls on uinput (placeholder until the device lands).
+// The five driver calls on the kernel's uinput, through libevdev. Device 1
+// is a virtual joystick "Wendrix Virtual Wheel"; every other device number
+// is missing. One lock serialises all calls, so updates from several
+// threads never interleave their events and never meet a device that is
+// being created or destroyed.
+#include <fcntl.h>
+#include <libevdev/libevdev-uinput.h>
+#include <libevdev/libevdev.h>
+#include <linux/input.h>
+#include <unistd.h>
+
+#include <memory>
+#include <mutex>
+
+#include "ReportTranslation.h"
+#include "WheelDevices.h"
 #include "joystick/VJoyApi.h"
 
 #define VJOY_EXPORT extern "C" __attribute__((visibility("default")))
 
-VJOY_EXPORT wendrix::VJoyBool vJoyEnabled(void) { return 0; }
-VJOY_EXPORT int32_t GetVJDStatus(uint32_t) { return wendrix::VJD_STAT_MISS; }
-VJOY_EXPORT wendrix::VJoyBool AcquireVJD(uint32_t) { return 0; }
-VJOY_EXPORT wendrix::VJoyBool UpdateVJD(uint32_t, void*) { return 0; }
-VJOY_EXPORT void RelinquishVJD(uint32_t) {}
+namespace {
+
+using namespace wendrix;
+using namespace wendrix::vjoy;
+
+constexpr const char* kUinputPath = "/dev/uinput";
+constexpr const char* kInputClassDir = "/sys/class/input";
+
+struct Driver {
+  std::mutex lock;
+  libevdev_uinput* device = nullptr;  // set while device 1 is acquired
+  WheelState shown;                   // what the device shows
+};
+
+// Never destroyed: threads may still call in while the process ends.
+Driver& TheDriver() {
+  static Driver* driver = new Driver;
+  return *driver;
+}
+
+bool UinputWritable() {
+  const int fd = open(kUinputPath, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+struct EvdevDeleter {
+  void operator()(libevdev* dev) const { libevdev_free(dev); }
+};
+
+libevdev_uinput* CreateWheel() {
+  std::unique_ptr<libevdev, EvdevDeleter> dev(libevdev_new());
+  if (!dev) return nullptr;
+  libevdev_set_name(dev.get(), kWheelName);
+  libevdev_set_id_bustype(dev.get(), BUS_VIRTUAL);
+  libevdev_set_id_vendor(dev.get(), kWheelVendor);
+  libevdev_set_id_product(dev.get(), kWheelProduct);
+  libevdev_set_id_version(dev.get(), kWheelVersion);
+
+  const WheelState initial;
+  input_absinfo axis{};
+  axis.minimum = kAxisMin;
+  axis.maximum = kAxisMax;
+  axis.value = initial.x;
+  if (libevdev_enable_event_code(dev.get(), EV_ABS, ABS_X, &axis) != 0) return nullptr;
+  axis.value = initial.y;
+  if (libevdev_enable_event_code(dev.get(), EV_ABS, ABS_Y, &axis) != 0) return nullptr;
+  for (int i = 0; i < kButtonCount; ++i) {
+    if (libevdev_enable_event_code(dev.get(), EV_KEY, static_cast<unsigned>(BTN_TRIGGER + i), nullptr) != 0)
+      return nullptr;
+  }
+
+  libevdev_uinput* uidev = nullptr;
+  if (libevdev_uinput_create_from_device(dev.get(), LIBEVDEV_UINPUT_OPEN_MANAGED, &uidev) != 0) return nullptr;
+  return uidev;
+}
+
+}  // namespace
+
+VJOY_EXPORT VJoyBool vJoyEnabled(void) { return UinputWritable() ? 1 : 0; }
+
+VJOY_EXPORT int32_t GetVJDStatus(uint32_t device) {
+  if (device != kJoystickDevice) return VJD_STAT_MISS;
+  Driver& d = TheDriver();
+  std::lock_guard guard(d.lock);
+  if (d.device) return VJD_STAT_OWN;
+  if (!UinputWritable()) return VJD_STAT_MISS;
+  if (WheelRegistered(kInputClassDir)) return VJD_STAT_BUSY;
+  return VJD_STAT_FREE;
+}
+
+VJOY_EXPORT VJoyBool AcquireVJD(uint32_t device) {
+  if (device != kJoystickDevice) return 0;
+  Driver& d = TheDriver();
+  std::lock_guard guard(d.lock);
+  if (d.device) return 1;
+  if (WheelRegistered(kInputClassDir)) return 0;  // another process holds it
+  d.device = CreateWheel();
+  d.shown = WheelState{};
+  return d.device ? 1 : 0;
+}
+
+VJOY_EXPORT VJoyBool UpdateVJD(uint32_t device, void* report) {
+  if (device != kJoystickDevice || !report) return 0;
+  const WheelState wanted = ReadReport(report);
+  Driver& d = TheDriver();
+  std::lock_guard guard(d.lock);
+  if (!d.device) return 0;
+  for (const WheelEvent& e : TranslateReport(d.shown, wanted)) {
+    if (libevdev_uinput_write_event(d.device, e.type, e.code, e.value) != 0) return 0;
+  }
+  d.shown = wanted;
+  return 1;
+}
+
+VJOY_EXPORT void RelinquishVJD(uint32_t device) {
+  if (device != kJoystickDevice) return;
+  Driver& d = TheDriver();
+  std::lock_guard guard(d.lock);
+  if (d.device) {
+    libevdev_uinput_destroy(d.device);
+    d.device = nullptr;
+  }
+}

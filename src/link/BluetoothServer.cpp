@@ -1,0 +1,96 @@
+#include "link/BluetoothServer.h"
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "BuildConfig.h"
+#include "joystick/ControlState.h"
+#include "link/winsock2.h"
+
+namespace wendrix {
+
+void SleepMilliseconds(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+namespace {
+char wsaData[512];  // filled by WSAStartup, read by nobody
+const std::string kComment = std::string("More info on ") + kWebSite;
+}  // namespace
+
+void TBluetoothServer::Execute() {
+  SockAddrRfcomm address{};
+  socklen_t addressLength = sizeof address;
+  bool firstPass = true;
+
+  if (Winsock2Entries.WSAStartup) Winsock2Entries.WSAStartup(0x0202, wsaData);
+
+  while (!Terminated()) {
+    if (firstPass)
+      firstPass = false;
+    else if (!WaitBeforePass())
+      return;
+    RunPass(address, addressLength);
+  }
+}
+
+bool TBluetoothServer::WaitBeforePass() {
+  do {
+    Sleep_(1000);
+    if (Terminated()) return false;
+  } while (gState.wifiActive.load(kRelaxed));
+  return true;
+}
+
+void TBluetoothServer::RunPass(SockAddrRfcomm& address, socklen_t& addressLength) {
+  const Winsock2EntryPoints& ws = Winsock2Entries;
+  if (!ws.socket || !ws.bind || !ws.listen || !ws.getsockname || !ws.WSASetService ||
+      !ws.accept || !ws.closesocket)
+    return;
+
+  const SocketHandle s = ws.socket(AF_BLUETOOTH, SOCK_STREAM, kBtProtoRfcomm);
+  if (s < 0) return;
+
+  // Every pass binds to any radio on a channel the kernel picks.
+  address = SockAddrRfcomm{};
+  address.family = AF_BLUETOOTH;
+  auto* raw = reinterpret_cast<sockaddr*>(&address);
+  addressLength = sizeof address;
+
+  if (ws.bind(s, raw, sizeof address) == kSocketError || ws.listen(s, 4) == kSocketError ||
+      ws.getsockname(s, raw, &addressLength) == kSocketError) {
+    ws.closesocket(s);
+    return;
+  }
+
+  CsAddrInfo csAddr{};
+  csAddr.LocalAddr = {raw, static_cast<int>(sizeof address)};
+  csAddr.RemoteAddr = {raw, static_cast<int>(sizeof address)};
+  csAddr.iSocketType = SOCK_STREAM;
+  csAddr.iProtocol = kBtProtoRfcomm;
+  WSAQuerySet record{};
+  record.dwSize = sizeof record;
+  record.lpszServiceInstanceName = kBluetoothServiceName;
+  record.lpServiceClassId = &BluetoothServiceClass;
+  record.lpszComment = kComment.c_str();
+  record.dwNameSpace = NS_BTH;
+  record.dwNumberOfCsAddrs = 1;
+  record.lpcsaBuffer = &csAddr;
+
+  if (ws.WSASetService(&record, RNRSERVICE_REGISTER, 0) == kSocketError) {
+    ws.closesocket(s);
+    return;
+  }
+
+  while (!Terminated()) {
+    const SocketHandle accepted = ws.accept(s, nullptr, nullptr);
+    if (accepted < 0) break;
+    AcceptCallback_(accepted);
+  }
+  // The record would name a channel nobody listens on any more.
+  ws.WSASetService(&record, RNRSERVICE_DELETE, 0);
+  ws.closesocket(s);
+}
+
+}  // namespace wendrix

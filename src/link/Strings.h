@@ -1,0 +1,19 @@
+// Small byte-string helpers for building wire records.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace wendrix {
+
+// A fresh buffer holding exactly the bytes of `text`, no terminator added;
+// `length` receives the number of bytes.
+std::unique_ptr<uint8_t[]> StringToBuffer(std::string_view text, int32_t& length);
+
+// The four bytes of `value` as they lie in memory. Convert with htonl
+// first to get them in network order.
+std::string IntToBytes(uint32_t value);
+
+}  // namespace wendrix

@@ -1,0 +1,328 @@
+// The Bluetooth listener's passes against fake entries in Winsock2Entries
+// and a fake sleep: no radio, no bus, no real waiting.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BuildConfig.h"
+#include "joystick/ControlState.h"
+#include "link/BluetoothServer.h"
+#include "link/winsock2.h"
+
+namespace wendrix {
+namespace {
+
+struct Registration {
+  std::string name;
+  std::string comment;
+  bool classMatches;
+  uint32_t nameSpace;
+  uint32_t addresses;
+  int socketType;
+  int protocol;
+  int channel;
+};
+
+constexpr uint8_t kRadio[6] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+
+// What the listener did, in order, and what the fakes answer.
+struct FakeStack {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> calls;
+  std::map<std::string, int> failOn;  // call name -> which call (1-based) fails
+  std::map<std::string, int> counts;
+  std::deque<SocketHandle> incoming;
+  bool stopping = false;
+  int nextSocket = 100;
+  std::vector<SockAddrRfcomm> bound;
+  std::vector<int> backlogs;
+  std::vector<Registration> registrations;
+  std::vector<SocketHandle> accepted;
+
+  // Records the call; true when it is scripted to fail.
+  bool Note(const std::string& call) {
+    std::lock_guard lock(mutex);
+    calls.push_back(call);
+    changed.notify_all();
+    auto it = failOn.find(call);
+    return it != failOn.end() && it->second == ++counts[call];
+  }
+
+  bool WaitUntil(const std::function<bool()>& condition) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(20), condition);
+  }
+
+  size_t Count(const std::string& call) {
+    return static_cast<size_t>(std::count(calls.begin(), calls.end(), call));
+  }
+};
+
+FakeStack* fake = nullptr;
+
+SocketHandle FakeSocket(int family, int type, int protocol) {
+  if (fake->Note("socket")) return -1;
+  EXPECT_EQ(family, 31);
+  EXPECT_EQ(type, SOCK_STREAM);
+  EXPECT_EQ(protocol, 3);
+  std::lock_guard lock(fake->mutex);
+  return fake->nextSocket++;
+}
+
+int FakeBind(SocketHandle, const sockaddr* address, socklen_t length) {
+  EXPECT_EQ(length, sizeof(SockAddrRfcomm));
+  SockAddrRfcomm a;
+  std::memcpy(&a, address, sizeof a);
+  {
+    std::lock_guard lock(fake->mutex);
+    fake->bound.push_back(a);
+  }
+  return fake->Note("bind") ? -1 : 0;
+}
+
+int FakeListen(SocketHandle, int backlog) {
+  {
+    std::lock_guard lock(fake->mutex);
+    fake->backlogs.push_back(backlog);
+  }
+  return fake->Note("listen") ? -1 : 0;
+}
+
+// Reports the radio's address and the channel the kernel picked.
+int FakeGetSockName(SocketHandle, sockaddr* address, socklen_t* length) {
+  if (fake->Note("getsockname")) return -1;
+  SockAddrRfcomm a{};
+  a.family = 31;
+  std::memcpy(a.bdaddr, kRadio, sizeof kRadio);
+  a.channel = 7;
+  EXPECT_GE(*length, sizeof a);
+  std::memcpy(address, &a, sizeof a);
+  *length = sizeof a;
+  return 0;
+}
+
+int FakeSetService(const WSAQuerySet* record, int operation, uint32_t flags) {
+  EXPECT_EQ(flags, 0u);
+  if (operation == RNRSERVICE_DELETE) return fake->Note("delete") ? -1 : 0;
+  EXPECT_EQ(operation, RNRSERVICE_REGISTER);
+  Registration r{record->lpszServiceInstanceName,
+                 record->lpszComment,
+                 std::memcmp(record->lpServiceClassId, &BluetoothServiceClass, sizeof(Guid)) == 0,
+                 record->dwNameSpace,
+                 record->dwNumberOfCsAddrs,
+                 record->lpcsaBuffer->iSocketType,
+                 record->lpcsaBuffer->iProtocol,
+                 reinterpret_cast<const SockAddrRfcomm*>(record->lpcsaBuffer->LocalAddr.lpSockaddr)->channel};
+  {
+    std::lock_guard lock(fake->mutex);
+    fake->registrations.push_back(r);
+  }
+  return fake->Note("register") ? -1 : 0;
+}
+
+// Blocks like a listening socket until the test queues a connection.
+SocketHandle FakeAccept(SocketHandle, sockaddr* address, socklen_t* length) {
+  EXPECT_EQ(address, nullptr);
+  EXPECT_EQ(length, nullptr);
+  if (fake->Note("accept")) return -1;
+  std::unique_lock lock(fake->mutex);
+  fake->changed.wait(lock, [] { return fake->stopping || !fake->incoming.empty(); });
+  if (fake->incoming.empty()) return -1;
+  const SocketHandle s = fake->incoming.front();
+  fake->incoming.pop_front();
+  return s;
+}
+
+int FakeClose(SocketHandle s) {
+  fake->Note("close " + std::to_string(s));
+  return 0;
+}
+
+void FakeSleep(uint32_t milliseconds) {
+  EXPECT_EQ(milliseconds, 1000u);
+  fake->Note("sleep");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void OnAccepted(SocketHandle s) {
+  std::lock_guard lock(fake->mutex);
+  fake->accepted.push_back(s);
+  fake->changed.notify_all();
+}
+
+class BluetoothListener : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake = &stack_;
+    saved_ = Winsock2Entries;
+    Winsock2Entries = Winsock2EntryPoints{};
+    Winsock2Entries.socket = &FakeSocket;
+    Winsock2Entries.bind = &FakeBind;
+    Winsock2Entries.listen = &FakeListen;
+    Winsock2Entries.getsockname = &FakeGetSockName;
+    Winsock2Entries.WSASetService = &FakeSetService;
+    Winsock2Entries.accept = &FakeAccept;
+    Winsock2Entries.closesocket = &FakeClose;
+    gState.wifiActive.store(false);
+  }
+
+  void TearDown() override {
+    if (server_) {
+      server_->Terminate();
+      {
+        std::lock_guard lock(stack_.mutex);
+        stack_.stopping = true;
+      }
+      stack_.changed.notify_all();
+      server_->WaitFor();
+      server_.reset();
+    }
+    gState.wifiActive.store(false);
+    Winsock2Entries = saved_;
+    fake = nullptr;
+  }
+
+  void Start() {
+    server_ = std::make_unique<TBluetoothServer>(&OnAccepted, &FakeSleep);
+    server_->Start();
+  }
+
+  // Waits until the listener has called accept `n` times.
+  void AwaitAccepting(size_t n) {
+    ASSERT_TRUE(stack_.WaitUntil([&] { return stack_.Count("accept") >= n; }))
+        << ::testing::PrintToString(stack_.calls);
+  }
+
+  std::vector<std::string> Calls() {
+    std::lock_guard lock(stack_.mutex);
+    return stack_.calls;
+  }
+
+  void Connect(std::vector<SocketHandle> sockets) {
+    {
+      std::lock_guard lock(stack_.mutex);
+      stack_.incoming.insert(stack_.incoming.end(), sockets.begin(), sockets.end());
+    }
+    stack_.changed.notify_all();
+  }
+
+  FakeStack stack_;
+  Winsock2EntryPoints saved_;
+  std::unique_ptr<TBluetoothServer> server_;
+};
+
+using CallList = std::vector<std::string>;
+
+const CallList kSetUp = {"socket", "bind", "listen", "getsockname", "register", "accept"};
+
+TEST_F(BluetoothListener, FirstPassRegistersAtOnceWhateverWifiSays) {
+  gState.wifiActive.store(true);
+  Start();
+  AwaitAccepting(1);
+  EXPECT_EQ(Calls(), kSetUp);
+
+  std::lock_guard lock(stack_.mutex);
+  ASSERT_EQ(stack_.bound.size(), 1u);
+  EXPECT_EQ(stack_.bound[0].family, 31);
+  EXPECT_EQ(stack_.bound[0].channel, 0);  // the kernel picks the channel
+  EXPECT_EQ(stack_.backlogs, std::vector<int>{4});
+  ASSERT_EQ(stack_.registrations.size(), 1u);
+  const Registration& r = stack_.registrations[0];
+  EXPECT_EQ(r.name, "Wendrix bluetooth server");
+  EXPECT_EQ(r.comment, std::string("More info on ") + kWebSite);
+  EXPECT_TRUE(r.classMatches);
+  EXPECT_EQ(r.nameSpace, NS_BTH);
+  EXPECT_EQ(r.addresses, 1u);
+  EXPECT_EQ(r.socketType, SOCK_STREAM);
+  EXPECT_EQ(r.protocol, 3);
+  EXPECT_EQ(r.channel, 7);  // as getsockname reported it
+}
+
+struct FailureCase {
+  const char* step;
+  CallList failedPass;  // up to the wait before the next pass
+};
+
+class FailingStep : public BluetoothListener, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FailingStep, ClosesTheSocketAndTriesAgainAfterTheWait) {
+  stack_.failOn[GetParam().step] = 1;
+  Start();
+  AwaitAccepting(GetParam().step == std::string("accept") ? 2 : 1);
+  CallList expected = GetParam().failedPass;
+  expected.push_back("sleep");
+  expected.insert(expected.end(), kSetUp.begin(), kSetUp.end());
+  EXPECT_EQ(Calls(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, FailingStep,
+    ::testing::Values(
+        FailureCase{"socket", {"socket"}},
+        FailureCase{"bind", {"socket", "bind", "close 100"}},
+        FailureCase{"listen", {"socket", "bind", "listen", "close 100"}},
+        FailureCase{"getsockname", {"socket", "bind", "listen", "getsockname", "close 100"}},
+        FailureCase{"register",
+                    {"socket", "bind", "listen", "getsockname", "register", "close 100"}},
+        // The record of a socket that no longer listens is withdrawn.
+        FailureCase{"accept",
+                    {"socket", "bind", "listen", "getsockname", "register", "accept", "delete",
+                     "close 100"}}),
+    [](const auto& test) { return std::string(test.param.step); });
+
+TEST_F(BluetoothListener, NoNewSocketWhileWifiStaysActive) {
+  gState.wifiActive.store(true);
+  stack_.failOn["socket"] = 1;
+  Start();
+  ASSERT_TRUE(stack_.WaitUntil([&] { return stack_.Count("sleep") >= 20; }));
+  EXPECT_EQ(stack_.Count("socket"), 1u);
+
+  gState.wifiActive.store(false);
+  AwaitAccepting(1);
+  EXPECT_EQ(stack_.Count("socket"), 2u);
+}
+
+TEST_F(BluetoothListener, AcceptsInOrderAndGoesOnWhenWifiBecomesActive) {
+  Start();
+  AwaitAccepting(1);
+  gState.wifiActive.store(true);
+  Connect({0, 7, 8, 9});  // 0 is a valid descriptor
+  ASSERT_TRUE(stack_.WaitUntil([&] { return stack_.Count("accept") >= 5; }));
+  std::lock_guard lock(stack_.mutex);
+  EXPECT_EQ(stack_.accepted, (std::vector<SocketHandle>{0, 7, 8, 9}));
+  EXPECT_EQ(stack_.Count("socket"), 1u);
+  EXPECT_EQ(stack_.Count("sleep"), 0u);
+}
+
+TEST_F(BluetoothListener, LaterPassesBindToAnyRadio) {
+  stack_.failOn["accept"] = 1;
+  Start();
+  AwaitAccepting(2);
+  std::lock_guard lock(stack_.mutex);
+  ASSERT_EQ(stack_.bound.size(), 2u);
+  const uint8_t zero[6] = {};
+  EXPECT_EQ(std::memcmp(stack_.bound[1].bdaddr, zero, sizeof zero), 0);
+  EXPECT_EQ(stack_.bound[1].channel, 0);
+}
+
+TEST_F(BluetoothListener, MissingEntriesOnlyMakeItWait) {
+  Winsock2Entries.WSASetService = nullptr;
+  Start();
+  ASSERT_TRUE(stack_.WaitUntil([&] { return stack_.Count("sleep") >= 3; }));
+  EXPECT_EQ(stack_.Count("socket"), 0u);
+}
+
+}  // namespace
+}  // namespace wendrix

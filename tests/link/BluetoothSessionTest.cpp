@@ -1,0 +1,123 @@
+// A stream accepted by the Bluetooth listener runs the same session as one
+// over TCP and marks the Bluetooth link, never the Wi-Fi one.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "FakeDriver.h"
+#include "joystick/ControlState.h"
+#include "link/MessageThread.h"
+#include "link/Protocol.h"
+
+namespace wendrix {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool Eventually(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+// The phone's end of a connected pair; the other end goes to the session.
+class Phone {
+ public:
+  Phone() {
+    int pair[2] = {-1, -1};
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    fd_ = pair[0];
+    session_ = pair[1];
+  }
+  ~Phone() { ::close(fd_); }
+
+  SocketHandle SessionEnd() const { return session_; }
+
+  void Send(std::span<const uint8_t> bytes) const {
+    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+  }
+
+  // Up to `count` bytes, or fewer when the session closes its end.
+  std::string Read(size_t count) const {
+    std::string out;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (out.size() < count && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      char buffer[64];
+      const ssize_t n = ::recv(fd_, buffer, std::min(sizeof buffer, count - out.size()), 0);
+      if (n <= 0) break;
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    return out;
+  }
+
+  // Ends the phone's sending; true once the session has closed its end.
+  bool HangUp() const {
+    ::shutdown(fd_, SHUT_WR);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      char byte;
+      if (::recv(fd_, &byte, 1, 0) == 0) return true;
+    }
+    return false;
+  }
+
+ private:
+  int fd_ = -1;
+  SocketHandle session_ = -1;
+};
+
+int32_t AxisX() { return ReportLoad(gState.report.axisX); }
+int32_t AxisY() { return ReportLoad(gState.report.axisY); }
+
+const std::string kGreetingBytes("\x00\x02", 2);
+
+// One test: the process state is reset once, before any session thread,
+// and nothing resets it while session threads may still be ending.
+TEST(BluetoothSession, FramedAndLegacyStreams) {
+  test::ResetProcessState();
+  {
+    Phone phone;
+    OnBluetoothClientAccepted(phone.SessionEnd());
+    EXPECT_EQ(phone.Read(2), kGreetingBytes);
+
+    phone.Send(BuildFrame(BuildFramedMessage({.steering = 100, .pedals = -200, .sequence = 1})));
+    EXPECT_TRUE(Eventually([] { return AxisX() == 16484; }));
+    EXPECT_EQ(AxisY(), 16184);
+    EXPECT_TRUE(gState.bluetoothDataSeen.load());
+    EXPECT_FALSE(gState.wifiDataSeen.load());
+    EXPECT_TRUE(phone.HangUp());
+  }
+  gState.bluetoothDataSeen.store(false);
+  {
+    Phone phone;
+    OnBluetoothClientAccepted(phone.SessionEnd());
+    EXPECT_EQ(phone.Read(2), kGreetingBytes);
+
+    phone.Send(BuildLegacyOpening());
+    const LegacyRecord records[] = {{.sequence = 1, .steering = 1234, .pedals = 4321}};
+    phone.Send(BuildLegacyRecords(records));
+    EXPECT_TRUE(Eventually([] { return AxisX() == 1234; }));
+    EXPECT_EQ(AxisY(), 4321);
+    EXPECT_TRUE(gState.bluetoothDataSeen.load());
+    EXPECT_FALSE(gState.wifiDataSeen.load());
+    EXPECT_TRUE(phone.HangUp());
+  }
+}
+
+}  // namespace
+}  // namespace wendrix

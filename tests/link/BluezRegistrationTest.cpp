@@ -1,0 +1,396 @@
+// The registration against a fake BlueZ ProfileManager1 on a private
+// dbus-daemon that each test starts.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "link/BluetoothServer.h"
+#include "link/BluezRegistration.h"
+
+extern char** environ;
+
+namespace wendrix {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr auto kDeadline = 20s;
+
+sd_bus* Connect(const std::string& address) {
+  sd_bus* bus = nullptr;
+  if (sd_bus_new(&bus) < 0) return nullptr;
+  if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 ||
+      sd_bus_start(bus) < 0) {
+    sd_bus_unref(bus);
+    return nullptr;
+  }
+  return bus;
+}
+
+// A dbus-daemon of its own, on a socket in a fresh directory.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    char pattern[] = "/tmp/wendrix-bus-XXXXXX";
+    dir_ = ::mkdtemp(pattern);
+    address_ = "unix:path=" + (dir_ / "socket").string();
+    std::ofstream(dir_ / "bus.conf")
+        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig><type>session</type><listen>"
+        << address_
+        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+           "<allow own=\"*\"/></policy></busconfig>\n";
+    const std::string config = "--config-file=" + (dir_ / "bus.conf").string();
+    const char* argv[] = {"dbus-daemon", config.c_str(), "--nofork", "--nopidfile", nullptr};
+    // Its complaints go to a log beside the socket, shown if it never serves.
+    const std::string log = (dir_ / "daemon.log").string();
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&files, 1, 2);
+    if (::posix_spawnp(&pid_, "dbus-daemon", &files, nullptr, const_cast<char**>(argv),
+                       environ) != 0)
+      pid_ = -1;
+    posix_spawn_file_actions_destroy(&files);
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+      if (sd_bus* probe = Connect(address_)) {
+        // Hello answered: the daemon serves.
+        const char* unique = nullptr;
+        const bool ready = sd_bus_get_unique_name(probe, &unique) >= 0;
+        sd_bus_flush_close_unref(probe);
+        if (ready) {
+          ready_ = true;
+          break;
+        }
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  ~PrivateBus() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    fs::remove_all(dir_);
+  }
+  bool ready() const { return ready_; }
+  std::string log() const {
+    std::ifstream in(dir_ / "daemon.log");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  const std::string& address() const { return address_; }
+
+ private:
+  fs::path dir_;
+  std::string address_;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+// org.bluez with a ProfileManager1 that records what it is asked, and
+// refuses a second registration of one object as BlueZ does.
+class FakeBluez {
+ public:
+  struct Call {
+    std::string member;
+    std::string sender;
+    std::string path;
+    std::string uuid;
+    std::map<std::string, std::string> options;
+  };
+
+  explicit FakeBluez(const std::string& address) {
+    bus_ = Connect(address);
+    if (!bus_ || sd_bus_add_object_vtable(bus_, nullptr, "/org/bluez", "org.bluez.ProfileManager1",
+                                          kVtable, this) < 0 ||
+        sd_bus_request_name(bus_, "org.bluez", 0) < 0)
+      return;
+    thread_ = std::thread([this] {
+      while (!stop_.load()) {
+        while (sd_bus_process(bus_, nullptr) > 0) {
+        }
+        sd_bus_wait(bus_, 20'000);
+      }
+    });
+  }
+  ~FakeBluez() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+    sd_bus_flush_close_unref(bus_);
+  }
+
+  std::vector<Call> Calls() {
+    std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  bool WaitForCalls(size_t n) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kDeadline, [&] { return calls_.size() >= n; });
+  }
+
+ private:
+  static int OnRegister(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+    auto& self = *static_cast<FakeBluez*>(userdata);
+    Call call{"RegisterProfile", sd_bus_message_get_sender(m), {}, {}, {}};
+    const char* path = nullptr;
+    const char* uuid = nullptr;
+    if (sd_bus_message_read(m, "os", &path, &uuid) < 0) return -EINVAL;
+    call.path = path;
+    call.uuid = uuid;
+    sd_bus_message_enter_container(m, 'a', "{sv}");
+    while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+      const char* key = nullptr;
+      const char* value = nullptr;
+      sd_bus_message_read(m, "s", &key);
+      if (sd_bus_message_read(m, "v", "s", &value) < 0) sd_bus_message_skip(m, "v");
+      call.options[key] = value ? value : "(not a string)";
+      sd_bus_message_exit_container(m);
+    }
+    sd_bus_message_exit_container(m);
+    const bool known = !self.held_.insert(call.sender + call.path).second;
+    self.Record(std::move(call));
+    if (known) return sd_bus_error_set(error, "org.bluez.Error.AlreadyExists", "Already Exists");
+    return sd_bus_reply_method_return(m, "");
+  }
+
+  static int OnUnregister(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+    auto& self = *static_cast<FakeBluez*>(userdata);
+    const char* path = nullptr;
+    if (sd_bus_message_read(m, "o", &path) < 0) return -EINVAL;
+    Call call{"UnregisterProfile", sd_bus_message_get_sender(m), path, {}, {}};
+    const bool known = self.held_.erase(call.sender + call.path) > 0;
+    self.Record(std::move(call));
+    if (!known) return sd_bus_error_set(error, "org.bluez.Error.DoesNotExist", "Does Not Exist");
+    return sd_bus_reply_method_return(m, "");
+  }
+
+  void Record(Call call) {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call));
+    changed_.notify_all();
+  }
+
+  static const sd_bus_vtable kVtable[];
+
+  sd_bus* bus_ = nullptr;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Call> calls_;
+  std::set<std::string> held_;  // fake thread only
+};
+
+const sd_bus_vtable FakeBluez::kVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("RegisterProfile", "osa{sv}", "", &FakeBluez::OnRegister, 0),
+    SD_BUS_METHOD("UnregisterProfile", "o", "", &FakeBluez::OnUnregister, 0),
+    SD_BUS_VTABLE_END,
+};
+
+// The record the listener hands over, on `channel`.
+struct ListenerRecord {
+  explicit ListenerRecord(uint8_t channel, const char* comment = "More info on https://wendrix.example") {
+    address.family = AF_BLUETOOTH;
+    address.channel = channel;
+    csAddr.LocalAddr = {reinterpret_cast<sockaddr*>(&address), sizeof address};
+    csAddr.RemoteAddr = csAddr.LocalAddr;
+    csAddr.iSocketType = SOCK_STREAM;
+    csAddr.iProtocol = kBtProtoRfcomm;
+    record.dwSize = sizeof record;
+    record.lpszServiceInstanceName = kBluetoothServiceName;
+    record.lpServiceClassId = &BluetoothServiceClass;
+    record.lpszComment = comment;
+    record.dwNameSpace = NS_BTH;
+    record.dwNumberOfCsAddrs = 1;
+    record.lpcsaBuffer = &csAddr;
+  }
+  ListenerRecord(const ListenerRecord&) = delete;
+
+  SockAddrRfcomm address{};
+  CsAddrInfo csAddr{};
+  WSAQuerySet record{};
+};
+
+constexpr char kClass[] = "9e0f781f-ad33-4f5b-991f-e32e2f2b2cd7";
+
+int Register(const ListenerRecord& r) { return SetServiceBluez(&r.record, RNRSERVICE_REGISTER, 0); }
+int Withdraw() { return SetServiceBluez(nullptr, RNRSERVICE_DELETE, 0); }
+
+std::vector<std::string> Members(const std::vector<FakeBluez::Call>& calls) {
+  std::vector<std::string> out;
+  for (const auto& c : calls) out.push_back(c.member);
+  return out;
+}
+
+class BluezRegistration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(bus_.ready()) << "dbus-daemon did not start: " << bus_.log();
+    SetBluezBusAddress(bus_.address());
+  }
+  void TearDown() override { Withdraw(); }
+
+  PrivateBus bus_;
+};
+
+TEST_F(BluezRegistration, PublishesTheRecordThroughProfileManager) {
+  FakeBluez bluez(bus_.address());
+  ASSERT_EQ(Register(ListenerRecord(5)), 0);
+  const auto calls = bluez.Calls();
+  ASSERT_EQ(Members(calls), std::vector<std::string>{"RegisterProfile"});
+  const FakeBluez::Call& c = calls[0];
+  EXPECT_EQ(c.path, kProfileObjectPath);
+  EXPECT_EQ(c.uuid, kClass);
+  EXPECT_EQ(c.options.at("Role"), "server");
+  EXPECT_EQ(c.options.count("Channel"), 0u);  // BlueZ must not listen itself
+  const std::string& xml = c.options.at("ServiceRecord");
+  EXPECT_NE(xml.find(std::string("<attribute id=\"0x0001\"><sequence><uuid value=\"") + kClass),
+            std::string::npos)
+      << xml;
+  EXPECT_NE(xml.find("<uuid value=\"0x0003\" /><uint8 value=\"0x05\" />"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<attribute id=\"0x0100\"><text value=\"Wendrix bluetooth server\" />"),
+            std::string::npos)
+      << xml;
+  EXPECT_NE(xml.find("<attribute id=\"0x0101\"><text value=\"More info on https://wendrix.example\" />"),
+            std::string::npos)
+      << xml;
+}
+
+TEST_F(BluezRegistration, WithdrawsTheEarlierRecordBeforeRegisteringAgain) {
+  FakeBluez bluez(bus_.address());
+  ASSERT_EQ(Register(ListenerRecord(5)), 0);
+  ASSERT_EQ(Register(ListenerRecord(6)), 0);
+  auto calls = bluez.Calls();
+  ASSERT_EQ(Members(calls),
+            (std::vector<std::string>{"RegisterProfile", "UnregisterProfile", "RegisterProfile"}));
+  EXPECT_NE(calls[2].options.at("ServiceRecord").find("<uint8 value=\"0x06\" />"), std::string::npos);
+
+  EXPECT_EQ(Withdraw(), 0);
+  EXPECT_EQ(Withdraw(), -1);  // nothing left
+  EXPECT_EQ(Members(bluez.Calls()).back(), "UnregisterProfile");
+  EXPECT_EQ(bluez.Calls().size(), 4u);
+}
+
+TEST_F(BluezRegistration, FailsCleanlyWithoutBluezOrBus) {
+  EXPECT_EQ(Register(ListenerRecord(5)), -1);  // no org.bluez on the bus
+
+  {
+    FakeBluez bluez(bus_.address());
+    EXPECT_EQ(Register(ListenerRecord(5)), 0);  // the same connection serves once it is there
+  }
+
+  SetBluezBusAddress("unix:path=/nonexistent/wendrix-bus");
+  ListenerRecord r(5);
+  EXPECT_EQ(Register(r), -1);
+  SetBluezBusAddress(bus_.address());
+}
+
+TEST_F(BluezRegistration, PublishesAgainWhenBluezRestarts) {
+  auto first = std::make_unique<FakeBluez>(bus_.address());
+  ASSERT_EQ(Register(ListenerRecord(9)), 0);
+  first.reset();  // BlueZ goes, and forgets every profile
+
+  FakeBluez second(bus_.address());
+  ASSERT_TRUE(second.WaitForCalls(1));
+  auto calls = second.Calls();
+  EXPECT_EQ(calls[0].member, "RegisterProfile");
+  EXPECT_NE(calls[0].options.at("ServiceRecord").find("<uint8 value=\"0x09\" />"), std::string::npos);
+
+  EXPECT_EQ(Withdraw(), 0);
+  EXPECT_EQ(Members(second.Calls()),
+            (std::vector<std::string>{"RegisterProfile", "UnregisterProfile"}));
+}
+
+TEST_F(BluezRegistration, ProfileObjectAnswersBluez) {
+  FakeBluez bluez(bus_.address());
+  ASSERT_EQ(Register(ListenerRecord(5)), 0);
+  const std::string registrant = bluez.Calls().at(0).sender;
+
+  sd_bus* peer = Connect(bus_.address());
+  ASSERT_NE(peer, nullptr);
+  auto call = [&](const char* member, const char* types, auto... args) {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    const int r = sd_bus_call_method(peer, registrant.c_str(), kProfileObjectPath,
+                                     "org.bluez.Profile1", member, &error, &reply, types, args...);
+    std::string outcome = r >= 0 ? "ok" : (error.name ? error.name : "failed");
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    return outcome;
+  };
+  EXPECT_EQ(call("RequestDisconnection", "o", "/org/bluez/hci0/dev_11_22_33_44_55_66"), "ok");
+
+  // A connection handed over is refused, and its descriptor not kept.
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  EXPECT_EQ(call("NewConnection", "oha{sv}", "/org/bluez/hci0/dev_11_22_33_44_55_66", pair[1], 0),
+            "org.bluez.Error.Rejected");
+  ::close(pair[1]);
+  pollfd p{pair[0], POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kDeadline).count())), 1);
+  char byte;
+  EXPECT_EQ(::read(pair[0], &byte, 1), 0);  // every copy of the other end is closed
+  ::close(pair[0]);
+
+  EXPECT_EQ(call("Release", ""), "ok");
+  sd_bus_flush_close_unref(peer);
+}
+
+TEST(ServiceRecord, RejectsRecordsThatCannotBePublished) {
+  auto rejected = [](auto change) {
+    ListenerRecord r(5);
+    change(r);
+    errno = 0;
+    const bool refused = SetServiceBluez(&r.record, RNRSERVICE_REGISTER, 0) == -1 && errno == EINVAL;
+    return refused && BuildServiceRecord(r.record).empty();
+  };
+  EXPECT_TRUE(rejected([](ListenerRecord& r) { r.record.dwNameSpace = 0; }));
+  EXPECT_TRUE(rejected([](ListenerRecord& r) { r.record.lpServiceClassId = nullptr; }));
+  EXPECT_TRUE(rejected([](ListenerRecord& r) { r.record.dwNumberOfCsAddrs = 0; }));
+  EXPECT_TRUE(rejected([](ListenerRecord& r) { r.record.lpcsaBuffer = nullptr; }));
+  EXPECT_TRUE(rejected([](ListenerRecord& r) { r.address.channel = 0; }));
+  EXPECT_TRUE(rejected([](ListenerRecord& r) { r.address.channel = 31; }));
+  EXPECT_TRUE(rejected([](ListenerRecord& r) { r.address.family = AF_INET; }));
+  EXPECT_TRUE(rejected([](ListenerRecord& r) { r.csAddr.LocalAddr.iSockaddrLength = 4; }));
+  EXPECT_EQ(SetServiceBluez(nullptr, RNRSERVICE_REGISTER, 0), -1);
+  EXPECT_EQ(SetServiceBluez(nullptr, 7, 0), -1);
+}
+
+TEST(ServiceRecord, TextsAreEscaped) {
+  ListenerRecord r(30, "More info on https://x.example/?a=1&b=\"<2>\"");
+  const std::string xml = BuildServiceRecord(r.record);
+  EXPECT_NE(xml.find("<text value=\"More info on https://x.example/?a=1&amp;b=&quot;&lt;2&gt;&quot;\" />"),
+            std::string::npos)
+      << xml;
+  EXPECT_NE(xml.find("<uint8 value=\"0x1e\" />"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace wendrix
