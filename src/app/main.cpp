@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/Startup.h"
+#include "ui/BrowserEngine.h"
 #include "ui/MainForm.h"
 
 namespace {
@@ -31,7 +32,9 @@ class QtShell final : public wendrix::Shell {
 
  private:
   void EnsureApplication() {
-    if (!app_) app_ = std::make_unique<QApplication>(argc_, argv_);
+    if (app_) return;
+    wendrix::PrepareBrowserEngine();
+    app_ = std::make_unique<QApplication>(argc_, argv_);
   }
 
   int& argc_;

@@ -1,15 +1,299 @@
 #include "ui/MainForm.h"
 
-#include "app/Services.h"
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <QWebEngineView>
+#include <algorithm>
+#include <initializer_list>
+#include <utility>
+
+#include "decode/Repaint.h"
+#include "ui/BrowserPane.h"
+#include "ui/WebPages.h"
 
 namespace wendrix {
 
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+namespace {
+
+QEvent::Type RepaintEventType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+// Receives the queued repaint requests on the window thread. It is never
+// freed: a decoder thread may still post to it while the window goes away.
+class RepaintRelay final : public QObject {
+ public:
+  QWidget* window = nullptr;
+
+  bool event(QEvent* e) override {
+    if (e->type() != RepaintEventType()) return QObject::event(e);
+    if (TakeRepaintRequest() && window) window->update();
+    return true;
+  }
+};
+
+RepaintRelay& Relay() {
+  static auto* relay = new RepaintRelay;
+  return *relay;
+}
+
+// Any thread; called once per run of requests by the core.
+void PostRepaint(void* relay) {
+  QCoreApplication::postEvent(static_cast<QObject*>(relay), new QEvent(RepaintEventType()));
+}
+
+template <typename W>
+W* Named(W* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+QLabel* AddLabel(QWidget* parent, const char* name, const char* text, int left, int top) {
+  auto* label = Named(new QLabel(QString::fromUtf8(text), parent), name);
+  label->move(left, top);
+  label->adjustSize();
+  return label;
+}
+
+QProgressBar* AddBar(QWidget* parent, const char* name, QRect bounds) {
+  auto* bar = Named(new QProgressBar(parent), name);
+  bar->setGeometry(bounds);
+  bar->setRange(0, 100);
+  bar->setValue(0);
+  bar->setTextVisible(false);
+  return bar;
+}
+
+// A borderless one-line rich-text control that lets the face colour behind
+// it show through, so that a name and its status read as one line.
+QTextEdit* AddTextLine(QWidget* parent, const char* name, QRect bounds, bool visible) {
+  auto* line = Named(new QTextEdit(parent), name);
+  line->setGeometry(bounds);
+  line->setFrameShape(QFrame::NoFrame);
+  line->viewport()->setAutoFillBackground(false);
+  line->setReadOnly(true);
+  line->setTextInteractionFlags(Qt::NoTextInteraction);
+  line->setFocusPolicy(Qt::NoFocus);
+  line->setLineWrapMode(QTextEdit::NoWrap);
+  line->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  line->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  line->document()->setDocumentMargin(1);
+  line->setVisible(visible);
+  return line;
+}
+
+// The desktop's font may be wider than the one the bounds were made for:
+// the statuses move right, all by the same amount, as far as needed to keep
+// the names before them whole.
+void KeepNamesWhole(std::initializer_list<std::pair<QTextEdit*, const char*>> names,
+                    std::initializer_list<QTextEdit*> statuses) {
+  int shift = 0;
+  for (auto [name, text] : names) {
+    QFont bold = name->font();
+    bold.setBold(true);
+    const int margin = static_cast<int>(name->document()->documentMargin());
+    const int end =
+        name->x() + 2 * margin + QFontMetrics(bold).horizontalAdvance(QString::fromLatin1(text)) + 1;
+    if (name->x() + name->width() < end) name->resize(end - name->x(), name->height());
+    for (QTextEdit* status : statuses) shift = std::max(shift, end - status->x());
+  }
+  for (QTextEdit* status : statuses) status->move(status->x() + shift, status->y());
+}
+
+// Clears the line and inserts the text, bold, in the colour.
+void WriteTextLine(QTextEdit* line, const char* text, QColor colour) {
+  line->clear();
+  line->setTextColor(colour);
+  line->setFontWeight(QFont::Bold);
+  line->insertPlainText(QString::fromLatin1(text));
+}
+
+constexpr char kWifiName[] = "Wi-Fi:";
+constexpr char kBluetoothName[] = "Bluetooth:";
+const QColor kBlack(0, 0, 0);
+const QColor kBrickRed(160, 70, 50);
+const QColor kTeal(0, 128, 128);
+const QColor kGrey(128, 128, 128);
+
+}  // namespace
+
+TMainForm::TMainForm(MainFormSetup setup) : setup_(std::move(setup)) {
+  setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Wendrix"));
+  QIcon icon;
+  for (int size : {16, 32, 48, 64}) icon.addFile(QStringLiteral(":/icons/wendrix-%1.png").arg(size));
+  setWindowIcon(icon);
+  move(349, 131);
   resize(474, 626);
+  // The desktop's sans-serif at the height of an 8-point font at 96 dpi.
+  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  font.setPixelSize(11);
+  setFont(font);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, palette.color(QPalette::Button));
+  setPalette(palette);
+
+  CreateComponents();
+
+  Relay().window = this;
+  InstallRepaintHook(&PostRepaint, &Relay());
+
   FormCreate();
 }
 
-void TMainForm::FormCreate() { StartServices(); }
+TMainForm::~TMainForm() {
+  InstallRepaintHook(nullptr, nullptr);
+  if (Relay().window == this) Relay().window = nullptr;
+}
+
+void TMainForm::CreateComponents() {
+  auto* client = new QWidget(this);
+  setCentralWidget(client);
+
+  grp1 = Named(new QGroupBox(QStringLiteral("Connection with smartphone "), client), "grp1");
+  grp1->setGeometry(16, 16, 425, 88);
+  redt1 = AddTextLine(grp1, "redt1", {13, 27, 60, 17}, true);
+  connectionTcpWaiting = AddTextLine(grp1, "connectionTcpWaiting", {75, 27, 236, 17}, true);
+  connectionTcpConnected = AddTextLine(grp1, "connectionTcpConnected", {75, 27, 236, 17}, false);
+  connectionTcpWaitingGray = AddTextLine(grp1, "connectionTcpWaitingGray", {75, 27, 236, 17}, false);
+  redt3 = AddTextLine(grp1, "redt3", {13, 53, 68, 17}, true);
+  connectionBluetoothWaiting = AddTextLine(grp1, "connectionBluetoothWaiting", {75, 53, 212, 17}, true);
+  connectionBluetoothConnected =
+      AddTextLine(grp1, "connectionBluetoothConnected", {75, 53, 212, 17}, false);
+  connectionBluetoothWaitingGray =
+      AddTextLine(grp1, "connectionBluetoothWaitingGray", {75, 53, 212, 17}, false);
+  KeepNamesWhole({{redt1, kWifiName}, {redt3, kBluetoothName}},
+                 {connectionTcpWaiting, connectionTcpConnected, connectionTcpWaitingGray,
+                  connectionBluetoothWaiting, connectionBluetoothConnected,
+                  connectionBluetoothWaitingGray});
+
+  Controls = Named(new QGroupBox(QStringLiteral("Controls"), client), "Controls");
+  Controls->setGeometry(16, 119, 425, 139);
+  AddLabel(Controls, "Label6", "Steering:", 13, 28);
+  ProgressBar1 = AddBar(Controls, "ProgressBar1", {80, 28, 331, 17});
+  AddLabel(Controls, "Label7", "Pedals:", 13, 67);
+  ProgressBar2 = AddBar(Controls, "ProgressBar2", {80, 67, 331, 17});
+  AddLabel(Controls, "lbl3", "Gear up:", 13, 106);
+  AddLabel(Controls, "lbl4", "Gear down:", 85, 106);
+  AddLabel(Controls, "lbl5", "Buttons:", 173, 106);
+  static constexpr int kBoxLeft[8] = {63, 151, 224, 256, 288, 320, 352, 384};
+  for (int k = 0; k < 8; ++k) {
+    const QByteArray name = "chk" + QByteArray::number(k + 1);
+    chk[k] = Named(new QCheckBox(Controls), name.constData());
+    chk[k]->setGeometry(kBoxLeft[k], 105, 18, 17);
+    chk[k]->setEnabled(false);
+  }
+  // Over the middle of each bar.
+  AddLabel(Controls, "Label9", "|", 240, 20)->raise();
+  AddLabel(Controls, "Label8", "|", 241, 59)->raise();
+
+  ProgressBarFeedbackForce = AddBar(client, "ProgressBarFeedbackForce", {112, 225, 318, 17});
+  ProgressBarFeedbackForce->hide();
+
+  WebBrowser1 = Named(new QWebEngineView(client), "WebBrowser1");
+  WebBrowser1->setPage(new TBrowserPage(
+      [this](const QUrl& url, bool& cancel) { WebBrowser1BeforeNavigate2(url, cancel); }, WebBrowser1));
+  WebBrowser1->setGeometry(16, 275, 425, 276);
+
+  Timer1 = Named(new QTimer(this), "Timer1");
+  Timer1->setInterval(500);
+  connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+  Timer1->start();
+
+  menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+  Help1 = Named(menuBar()->addMenu(QStringLiteral("Help")), "Help1");
+  Help2 = Named(Help1->addAction(QStringLiteral("Help")), "Help2");
+  connect(Help2, &QAction::triggered, this, &TMainForm::Help2Click);
+  Version501 = Named(Help1->addAction(QStringLiteral("Version 5.1")), "Version501");
+}
+
+void TMainForm::FormCreate() {
+  setup_.startServices();
+  NavigateToPage(kWaitingPage);
+  WriteTextLine(redt1, kWifiName, kBlack);
+  WriteTextLine(connectionTcpWaiting, " disconnected", kBrickRed);
+  WriteTextLine(connectionTcpConnected, " connected", kTeal);
+  WriteTextLine(connectionTcpWaitingGray, " not used", kGrey);
+  WriteTextLine(redt3, kBluetoothName, kBlack);
+  WriteTextLine(connectionBluetoothWaiting, " disconnected", kBrickRed);
+  WriteTextLine(connectionBluetoothConnected, " connected", kTeal);
+  WriteTextLine(connectionBluetoothWaitingGray, " not used", kGrey);
+}
+
+void TMainForm::paintEvent(QPaintEvent* event) {
+  QMainWindow::paintEvent(event);
+  FormPaint();
+}
+
+// A bar repaints itself at once when its value changes, which Qt refuses
+// inside another paint: the refresh runs as soon as this paint is done.
+void TMainForm::FormPaint() {
+  if (refreshQueued_) return;
+  refreshQueued_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        refreshQueued_ = false;
+        RefreshControls(*this);
+      },
+      Qt::QueuedConnection);
+}
+
+void TMainForm::Timer1Timer() { SuperviseConnections(*this); }
+
+void TMainForm::Help2Click() {
+  QDesktopServices::openUrl(QUrl(QString::fromStdString(PageAddress(setup_.serverBase, kHelpPage))));
+}
+
+// Addresses in the links area open in the user's web browser, not here.
+void TMainForm::WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel) {
+  const QByteArray address = url.toEncoded();
+  if (!IsLinksAddress(std::string_view(address.constData(), static_cast<size_t>(address.size())),
+                      setup_.serverBase))
+    return;
+  cancel = true;
+  WebBrowser1->stop();
+  QDesktopServices::openUrl(url);
+}
+
+void TMainForm::SetButtonBoxesEnabled(bool enabled) {
+  for (QCheckBox* box : chk) box->setEnabled(enabled);
+}
+
+void TMainForm::ShowStatusControls(const StatusControls& visible) {
+  connectionTcpWaiting->setVisible(visible.connectionTcpWaiting);
+  connectionTcpWaitingGray->setVisible(visible.connectionTcpWaitingGray);
+  connectionBluetoothWaiting->setVisible(visible.connectionBluetoothWaiting);
+  connectionBluetoothWaitingGray->setVisible(visible.connectionBluetoothWaitingGray);
+  connectionTcpConnected->setVisible(visible.connectionTcpConnected);
+  connectionBluetoothConnected->setVisible(visible.connectionBluetoothConnected);
+}
+
+void TMainForm::NavigateToPage(std::string_view pathAndQuery) {
+  WebBrowser1->load(QUrl(QString::fromStdString(PageAddress(setup_.serverBase, pathAndQuery))));
+}
+
+void TMainForm::RepaintMainWindow() { RequestRepaint(); }
+
+void TMainForm::SetSteeringBar(int position) { ProgressBar1->setValue(position); }
+void TMainForm::SetPedalsBar(int position) { ProgressBar2->setValue(position); }
+void TMainForm::SetFeedbackForceBar(int position) { ProgressBarFeedbackForce->setValue(position); }
+void TMainForm::SetButtonBoxChecked(int index, bool checked) {
+  chk.at(static_cast<size_t>(index))->setChecked(checked);
+}
 
 }  // namespace wendrix

@@ -1,18 +1,87 @@
-// The program's only window.
+// The program's only window: status lines, controls, browser pane, menu.
+// Its logic lives in the core (Supervisor, ControlDisplay); the window holds
+// the components and forwards its events.
 #pragma once
 
 #include <QMainWindow>
+#include <QUrl>
+#include <array>
+#include <string>
+
+#include "BuildConfig.h"
+#include "app/Services.h"
+#include "ui/ControlDisplay.h"
+#include "ui/Supervisor.h"
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QTextEdit;
+class QTimer;
+class QWebEngineView;
 
 namespace wendrix {
 
-class TMainForm : public QMainWindow {
+// What the window is made with; tests replace the defaults.
+struct MainFormSetup {
+  std::string serverBase = kServerBase;
+  void (*startServices)() = &StartServices;
+};
+
+class TMainForm final : public QMainWindow, public SupervisedWindow, public ControlDisplayView {
   Q_OBJECT
 
  public:
-  explicit TMainForm(QWidget* parent = nullptr);
+  explicit TMainForm(MainFormSetup setup = {});
+  ~TMainForm() override;
+
+  // SupervisedWindow
+  void SetButtonBoxesEnabled(bool enabled) override;
+  void ShowStatusControls(const StatusControls& visible) override;
+  void NavigateToPage(std::string_view pathAndQuery) override;
+  void RepaintMainWindow() override;
+
+  // ControlDisplayView
+  void SetSteeringBar(int position) override;
+  void SetPedalsBar(int position) override;
+  void SetFeedbackForceBar(int position) override;
+  void SetButtonBoxChecked(int index, bool checked) override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 
  private:
+  void CreateComponents();
   void FormCreate();
+  void FormPaint();
+  void Timer1Timer();
+  void Help2Click();
+  void WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel);
+
+  MainFormSetup setup_;
+  bool refreshQueued_ = false;
+  QGroupBox* grp1 = nullptr;
+  QTextEdit* redt1 = nullptr;
+  QTextEdit* connectionTcpWaiting = nullptr;
+  QTextEdit* connectionTcpConnected = nullptr;
+  QTextEdit* connectionTcpWaitingGray = nullptr;
+  QTextEdit* redt3 = nullptr;
+  QTextEdit* connectionBluetoothWaiting = nullptr;
+  QTextEdit* connectionBluetoothConnected = nullptr;
+  QTextEdit* connectionBluetoothWaitingGray = nullptr;
+  QGroupBox* Controls = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+  QProgressBar* ProgressBar2 = nullptr;
+  QProgressBar* ProgressBarFeedbackForce = nullptr;
+  std::array<QCheckBox*, 8> chk{};  // chk1 ... chk8
+  QWebEngineView* WebBrowser1 = nullptr;
+  QTimer* Timer1 = nullptr;
+  QMenu* Help1 = nullptr;
+  QAction* Help2 = nullptr;
+  QAction* Version501 = nullptr;
 };
 
 }  // namespace wendrix

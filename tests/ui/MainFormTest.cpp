@@ -1,0 +1,366 @@
+// The window offscreen, its browser pane against pages served on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTextEdit>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "FakeDriver.h"
+#include "decode/Repaint.h"
+#include "joystick/ControlState.h"
+#include "ui/BrowserEngine.h"
+#include "ui/MainForm.h"
+#include "ui/WebPages.h"
+
+namespace wendrix {
+namespace {
+
+constexpr int kLoadTimeoutMs = 60000;
+
+// Serves every path with a page of links and remembers what was asked for.
+class PageServer : public QObject {
+ public:
+  PageServer() {
+    if (!server_.listen(QHostAddress::LocalHost)) ADD_FAILURE() << "cannot listen";
+    connect(&server_, &QTcpServer::newConnection, this, [this] {
+      while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { Serve(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+      }
+    });
+  }
+
+  QString Base() const { return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()); }
+  QStringList requests;
+
+ private:
+  void Serve(QTcpSocket* socket) {
+    QByteArray& pending = buffers_[socket];
+    pending += socket->readAll();
+    if (!pending.contains("\r\n\r\n")) return;
+    const QString path = QString::fromLatin1(pending.split(' ').value(1));
+    buffers_.remove(socket);
+    requests << path;
+    const QString base = Base();
+    const QString other = QStringLiteral("http://localhost:%1").arg(server_.serverPort());
+    const QByteArray body = QStringLiteral(
+        "<html><head><title>%1</title></head><body>"
+        "<a id='links' href='%2/zodevur_app/en/links/about.php?x=1'>links</a>"
+        "<a id='capitals' href='%2/ZODEVUR_APP/EN/LINKS/about.php'>capitals</a>"
+        "<a id='otherhost' href='%3/zodevur_app/en/links/other.php'>other host</a>"
+        "<a id='blanklinks' target='_blank' href='%2/zodevur_app/en/links/blank.php'>new</a>"
+        "<a id='blankother' target='_blank' href='%2/zodevur_app/en/other.php'>new other</a>"
+        "</body></html>").arg(path.toHtmlEscaped(), base, other).toUtf8();
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n"
+                  "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    socket->disconnectFromHost();
+  }
+
+  QTcpServer server_;
+  QHash<QTcpSocket*, QByteArray> buffers_;
+};
+
+// Stands in for the user's web browser.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  UrlCatcher() {
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+  }
+  ~UrlCatcher() override {
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  }
+  QList<QUrl> opened;
+ public slots:
+  void open(const QUrl& url) {
+    opened << url;
+    emit Opened();
+  }
+ signals:
+  void Opened();
+};
+
+int gStartCalls = 0;
+bool gPaneEmptyAtStart = false;
+
+void FakeStartServices() {
+  ++gStartCalls;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (auto* pane = top->findChild<QWebEngineView*>(QStringLiteral("WebBrowser1")))
+      gPaneEmptyAtStart = pane->url().isEmpty();
+}
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::ResetProcessState();
+    ReportStore(gState.report.axisY, 32768);  // as the acquisition leaves it
+    gStartCalls = 0;
+    MainFormSetup setup;
+    setup.serverBase = server_.Base().toStdString();
+    setup.startServices = &FakeStartServices;
+    window_ = std::make_unique<TMainForm>(setup);
+    pane_ = Child<QWebEngineView>("WebBrowser1");
+    loads_ = std::make_unique<QSignalSpy>(pane_, &QWebEngineView::loadFinished);
+    window_->show();
+  }
+
+  void TearDown() override {
+    loads_.reset();
+    window_.reset();
+  }
+
+  template <typename W>
+  W* Child(const char* name) {
+    W* w = window_->findChild<W*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+
+  QString Address(std::string_view path) const { return server_.Base() + QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size())); }
+
+  // Waits until the pane has finished loading `address`.
+  void WaitForLoad(const QString& address) {
+    for (;;) {
+      for (const auto& args : *loads_)
+        if (args.value(0).toBool() && pane_->url().toString() == address) return;
+      loads_->clear();
+      ASSERT_TRUE(loads_->wait(kLoadTimeoutMs)) << "no load of " << address.toStdString()
+                                                << "; pane at " << pane_->url().toString().toStdString();
+    }
+  }
+
+  void Click(const char* id) {
+    pane_->page()->runJavaScript(QStringLiteral("document.getElementById('%1').click()").arg(QLatin1String(id)));
+  }
+
+  PageServer server_;
+  UrlCatcher browser_;
+  std::unique_ptr<TMainForm> window_;
+  QWebEngineView* pane_ = nullptr;
+  std::unique_ptr<QSignalSpy> loads_;
+};
+
+TEST_F(MainFormTest, StartsWithServicesThenTheWaitingPageAndDisconnectedLines) {
+  EXPECT_EQ(gStartCalls, 1);
+  EXPECT_TRUE(gPaneEmptyAtStart) << "services start before the pane is navigated";
+  EXPECT_EQ(window_->windowTitle(), "Wendrix");
+  EXPECT_EQ(window_->size(), QSize(474, 626));
+  EXPECT_EQ(window_->font().pixelSize(), 11);
+  const QList<QSize> iconSizes = window_->windowIcon().availableSizes();
+  for (int s : {16, 32, 48, 64}) EXPECT_TRUE(iconSizes.contains(QSize(s, s))) << s;
+
+  struct Line {
+    const char* name;
+    const char* text;
+    QColor colour;
+    bool visible;
+  };
+  const QColor black(0, 0, 0), brick(160, 70, 50), teal(0, 128, 128), grey(128, 128, 128);
+  const Line lines[] = {
+      {"redt1", "Wi-Fi:", black, true},
+      {"connectionTcpWaiting", " disconnected", brick, true},
+      {"connectionTcpConnected", " connected", teal, false},
+      {"connectionTcpWaitingGray", " not used", grey, false},
+      {"redt3", "Bluetooth:", black, true},
+      {"connectionBluetoothWaiting", " disconnected", brick, true},
+      {"connectionBluetoothConnected", " connected", teal, false},
+      {"connectionBluetoothWaitingGray", " not used", grey, false},
+  };
+  EXPECT_EQ(window_->palette().color(QPalette::Window), window_->palette().color(QPalette::Button));
+  for (const Line& line : lines) {
+    SCOPED_TRACE(line.name);
+    auto* edit = Child<QTextEdit>(line.name);
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->toPlainText(), line.text);
+    QTextCursor cursor(edit->document());
+    cursor.setPosition(1);
+    EXPECT_EQ(cursor.charFormat().foreground().color(), line.colour);
+    EXPECT_EQ(cursor.charFormat().fontWeight(), QFont::Bold);
+    EXPECT_EQ(edit->isVisible(), line.visible);
+    EXPECT_EQ(edit->frameShape(), QFrame::NoFrame);
+    EXPECT_FALSE(edit->viewport()->autoFillBackground()) << "the face colour shows through";
+  }
+  for (auto [name, status] : {std::pair{"redt1", "connectionTcpWaiting"},
+                               std::pair{"redt3", "connectionBluetoothWaiting"}}) {
+    auto* edit = Child<QTextEdit>(name);
+    QFont bold = edit->font();
+    bold.setBold(true);
+    EXPECT_LE(edit->x() + QFontMetrics(bold).horizontalAdvance(edit->toPlainText()),
+              Child<QTextEdit>(status)->x())
+        << name << " is not covered by its status";
+  }
+  EXPECT_EQ(Child<QGroupBox>("grp1")->title(), "Connection with smartphone ");
+  EXPECT_EQ(Child<QGroupBox>("Controls")->title(), "Controls");
+  EXPECT_EQ(Child<QLabel>("Label6")->text(), "Steering:");
+  EXPECT_EQ(Child<QLabel>("lbl4")->text(), "Gear down:");
+  for (const char* name : {"ProgressBar1", "ProgressBar2", "ProgressBarFeedbackForce"}) {
+    auto* bar = Child<QProgressBar>(name);
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 100);
+    EXPECT_EQ(bar->value(), 0) << name;
+  }
+  EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->geometry(), QRect(80, 28, 331, 17));
+  EXPECT_FALSE(Child<QProgressBar>("ProgressBarFeedbackForce")->isVisible());
+  EXPECT_TRUE(Child<QProgressBar>("ProgressBar2")->isVisible());
+  for (int k = 1; k <= 8; ++k) {
+    auto* box = Child<QCheckBox>(("chk" + std::to_string(k)).c_str());
+    EXPECT_FALSE(box->isEnabled()) << k;
+    EXPECT_FALSE(box->isChecked()) << k;
+    EXPECT_TRUE(box->text().isEmpty());
+  }
+  EXPECT_EQ(Child<QCheckBox>("chk8")->geometry(), QRect(384, 105, 18, 17));
+  EXPECT_EQ(pane_->geometry(), QRect(16, 275, 425, 276));
+  auto* timer = Child<QTimer>("Timer1");
+  EXPECT_EQ(timer->interval(), 500);
+  EXPECT_TRUE(timer->isActive());
+
+  WaitForLoad(Address(kWaitingPage));
+}
+
+TEST_F(MainFormTest, HelpOpensTheHelpPageOutsideAndVersionDoesNothing) {
+  WaitForLoad(Address(kWaitingPage));
+  auto* bar = Child<QMenuBar>("MainMenu1");
+  ASSERT_EQ(bar->actions().size(), 1);
+  EXPECT_EQ(bar->actions()[0]->text(), "Help");
+  auto* help = Child<QMenu>("Help1");
+  ASSERT_EQ(help->actions().size(), 2);
+  EXPECT_EQ(help->actions()[0]->objectName(), "Help2");
+  EXPECT_EQ(help->actions()[0]->text(), "Help");
+  EXPECT_EQ(help->actions()[1]->objectName(), "Version501");
+  EXPECT_EQ(help->actions()[1]->text(), "Version 5.1");
+
+  Child<QAction>("Version501")->trigger();
+  Child<QAction>("Help2")->trigger();
+  ASSERT_EQ(browser_.opened.size(), 1) << "Version 5.1 opens nothing";
+  EXPECT_EQ(browser_.opened[0].toString(), Address(kHelpPage));
+  EXPECT_EQ(pane_->url().toString(), Address(kWaitingPage));
+  EXPECT_FALSE(server_.requests.contains(QString::fromLatin1(kHelpPage.data())));
+}
+
+TEST_F(MainFormTest, LinksAreaOpensInTheUsersBrowserEverythingElseInThePane) {
+  WaitForLoad(Address(kWaitingPage));
+  QSignalSpy opened(&browser_, &UrlCatcher::Opened);
+
+  Click("links");
+  ASSERT_TRUE(opened.wait(kLoadTimeoutMs));
+  EXPECT_EQ(browser_.opened.last().toString(), Address("/zodevur_app/en/links/about.php?x=1"));
+
+  Click("blanklinks");
+  ASSERT_TRUE(opened.wait(kLoadTimeoutMs)) << "a new-window link passes the same filter";
+  EXPECT_EQ(browser_.opened.last().toString(), Address("/zodevur_app/en/links/blank.php"));
+  EXPECT_EQ(pane_->url().toString(), Address(kWaitingPage));
+
+  Click("capitals");
+  WaitForLoad(Address("/ZODEVUR_APP/EN/LINKS/about.php"));
+  Click("otherhost");
+  WaitForLoad(QStringLiteral("http://localhost:%1/zodevur_app/en/links/other.php")
+                  .arg(QUrl(server_.Base()).port()));
+  window_->NavigateToPage(std::string(kConnectedPage) + "both");
+  WaitForLoad(Address(kConnectedPage) + "both");
+  Click("blankother");
+  WaitForLoad(Address("/zodevur_app/en/other.php"));
+
+  EXPECT_EQ(browser_.opened.size(), 2);
+  EXPECT_FALSE(server_.requests.contains("/zodevur_app/en/links/about.php?x=1"));
+  EXPECT_FALSE(server_.requests.contains("/zodevur_app/en/links/blank.php"));
+}
+
+TEST_F(MainFormTest, TicksFollowTheLinksAndPaintsFollowTheState) {
+  WaitForLoad(Address(kWaitingPage));
+  gState.wifiDataSeen.store(true);
+  gState.bluetoothDataSeen.store(true);
+  WaitForLoad(Address(kConnectedPage) + "both");
+  EXPECT_TRUE(Child<QTextEdit>("connectionTcpConnected")->isVisible());
+  EXPECT_TRUE(Child<QTextEdit>("connectionBluetoothConnected")->isVisible());
+  EXPECT_FALSE(Child<QTextEdit>("connectionTcpWaiting")->isVisible());
+  EXPECT_TRUE(Child<QCheckBox>("chk5")->isEnabled());
+
+  // Both links fall silent: back to the waiting page, boxes greyed but
+  // still showing their marks.
+  gState.displayButtons.store(0x81);
+  ReportStore(gState.report.axisX, 20480);
+  RequestRepaint();
+  QSignalSpy checked(Child<QCheckBox>("chk8"), &QCheckBox::toggled);
+  ASSERT_TRUE(checked.wait(kLoadTimeoutMs));
+  EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->value(), 62);
+  WaitForLoad(Address(kWaitingPage));
+  EXPECT_TRUE(Child<QTextEdit>("connectionTcpWaiting")->isVisible());
+  EXPECT_FALSE(Child<QCheckBox>("chk1")->isEnabled());
+  if (Child<QCheckBox>("chk1")->isChecked()) {  // the reset's repaint may still be queued
+    QSignalSpy cleared(Child<QCheckBox>("chk1"), &QCheckBox::toggled);
+    ASSERT_TRUE(cleared.wait(kLoadTimeoutMs));
+  }
+  EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->value(), 0);
+
+  gState.displayButtons.store(0x05);
+  RequestRepaint();
+  QSignalSpy marked(Child<QCheckBox>("chk3"), &QCheckBox::toggled);
+  ASSERT_TRUE(marked.wait(kLoadTimeoutMs));
+  EXPECT_TRUE(Child<QCheckBox>("chk1")->isChecked());
+  EXPECT_FALSE(Child<QCheckBox>("chk1")->isEnabled());
+  EXPECT_FALSE(Child<QCheckBox>("chk2")->isChecked());
+}
+
+// Counts the paints of one widget.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    paints += e->type() == QEvent::Paint;
+    return false;
+  }
+};
+
+TEST_F(MainFormTest, AFloodOfRequestsFromAnotherThreadGivesOnePaint) {
+  WaitForLoad(Address(kWaitingPage));
+  QCoreApplication::processEvents();
+  PaintCounter counter;
+  window_->installEventFilter(&counter);
+  std::thread decoder([] {
+    ReportStore(gState.report.axisX, 16384);
+    ReportStore(gState.report.axisY, 16384);
+    for (int i = 0; i < 100000; ++i) RequestRepaint();
+  });
+  decoder.join();
+  QSignalSpy pedals(Child<QProgressBar>("ProgressBar2"), &QProgressBar::valueChanged);
+  ASSERT_TRUE(pedals.wait(kLoadTimeoutMs));
+  EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->value(), 50);
+  EXPECT_EQ(Child<QProgressBar>("ProgressBar2")->value(), 50);
+  // The bars' own repaints may show the window's background once more.
+  QCoreApplication::processEvents();
+  EXPECT_GE(counter.paints, 1);
+  EXPECT_LE(counter.paints, 3);
+  window_->removeEventFilter(&counter);
+}
+
+}  // namespace
+}  // namespace wendrix
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  wendrix::PrepareBrowserEngine();
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
+
+#include "MainFormTest.moc"
