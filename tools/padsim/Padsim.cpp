@@ -198,13 +198,13 @@ Control Sweep(double t) {
 // The receiver takes a record only when its number is newer than the last
 // one taken, and over UDP that memory outlives a run. A start taken from a
 // clock that advances 100 per second keeps runs at up to 100 messages per
-// second newer than the ones before.
+// second newer than the ones before; kept within 1 to 32767, it is also
+// newer than the 0 a fresh receiver or a new stream starts from.
 uint16_t FirstSequence(const Options& o) {
   if (o.sequence) return *o.sequence;
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::system_clock::now().time_since_epoch());
-  const auto s = static_cast<uint16_t>(ms.count() / 10);
-  return s == 0 ? 1 : s;
+  return static_cast<uint16_t>(1 + (ms.count() / 10) % 32767);
 }
 
 void SendAll(int fd, const uint8_t* data, size_t length) {
