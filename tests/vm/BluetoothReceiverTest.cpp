@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -69,9 +70,21 @@ TEST_F(BluetoothToWheel, PhoneFindsTheServiceByItsClassAndDrivesTheWheelOverRfco
   ASSERT_GE(record.rfcommChannel, 1) << "the record names an RFCOMM channel";
   ASSERT_LE(record.rfcommChannel, 30);
 
+  // The first connection pairs the two controllers ("just works"). On a
+  // link that has just been encrypted the PC's kernel refuses L2CAP
+  // connections ("security block") until it has read the new key's size;
+  // the emulated phone, in the same process as the emulated PC, can get
+  // there first. A refused connection is therefore tried again a few times.
   gState.bluetoothDataSeen = false;
-  const int fd = ConnectRfcomm(phone->address, pc->address, static_cast<uint8_t>(record.rfcommChannel));
+  int fd = -1;
+  int refused = 0;
+  for (; refused < 5; ++refused) {
+    fd = ConnectRfcomm(phone->address, pc->address, static_cast<uint8_t>(record.rfcommChannel));
+    if (fd >= 0 || errno != ECONNREFUSED) break;
+    std::this_thread::sleep_for(200ms);
+  }
   ASSERT_GE(fd, 0) << "RFCOMM channel " << record.rfcommChannel << ": " << std::strerror(errno);
+  if (refused > 0) std::printf("note: connected after %d refused attempts\n", refused);
   EXPECT_EQ(ReadBytes(fd, 2), (std::vector<uint8_t>{0x00, 0x02})) << "the greeting";
 
   const WheelState before = Shown();
