@@ -1,13 +1,10 @@
 // The real driver library against the kernel. Where /dev/uinput cannot be
 // opened the device tests skip; the VM stage (tests/vm) runs this program
 // in a guest whose kernel has uinput.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
-#include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <semaphore>
 #include <string>
@@ -24,7 +20,7 @@
 #include <vector>
 
 #include "ReportTranslation.h"
-#include "WheelEventPrinter.h"
+#include "WheelEventNode.h"
 #include "joystick/DynamicLibrary.h"
 #include "joystick/JoystickReport.h"
 #include "joystick/VJoyApi.h"
@@ -33,11 +29,9 @@ namespace wendrix::vjoy {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-using Frame = std::vector<WheelEvent>;
 using namespace std::chrono_literals;
 
-constexpr auto kDeadline = 20s;  // generous: the guest runs without hardware acceleration
+constexpr auto kDeadline = kWheelDeadline;
 
 // The five calls of the real library, bound by absolute path.
 struct RealDriver {
@@ -75,105 +69,6 @@ struct RealDriver {
     return VJoyTrue(update(1, &report));
   }
 };
-
-bool UinputWritable() {
-  const int fd = open("/dev/uinput", O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
-}
-
-std::string FirstLine(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
-// The eventN entry of the wheel in /sys/class/input, or empty.
-std::string WheelEventNode() {
-  std::error_code ec;
-  for (fs::directory_iterator it("/sys/class/input", ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string entry = it->path().filename().string();
-    if (entry.rfind("event", 0) != 0) continue;
-    const fs::path dev = it->path() / "device";
-    if (FirstLine(dev / "name") == kWheelName && FirstLine(dev / "id/vendor") == "1209" &&
-        FirstLine(dev / "id/product") == "5752") {
-      return entry;
-    }
-  }
-  return {};
-}
-
-template <typename Pred>
-bool WaitFor(Pred pred) {
-  for (const auto end = Clock::now() + kDeadline; Clock::now() < end; std::this_thread::sleep_for(10ms)) {
-    if (pred()) return true;
-  }
-  return pred();
-}
-
-// The wheel's event node, opened for reading.
-class EventNode {
- public:
-  ~EventNode() { Close(); }
-
-  bool Open() {
-    return WaitFor([this] {
-      entry_ = WheelEventNode();
-      if (entry_.empty()) return false;
-      fd_ = open(("/dev/input/" + entry_).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-      return fd_ >= 0;
-    });
-  }
-
-  void Close() {
-    if (dev_) libevdev_free(dev_);
-    dev_ = nullptr;
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
-  const std::string& Entry() const { return entry_; }
-
-  libevdev* Evdev() {
-    if (!dev_) libevdev_new_from_fd(fd_, &dev_);
-    return dev_;
-  }
-
-  // The next events up to and including a SYN_REPORT; none on timeout.
-  std::optional<Frame> NextFrame(Clock::duration timeout = kDeadline) {
-    Frame frame;
-    const auto end = Clock::now() + timeout;
-    for (;;) {
-      input_event ev;
-      const ssize_t n = read(fd_, &ev, sizeof ev);
-      if (n == static_cast<ssize_t>(sizeof ev)) {
-        if (ev.type == EV_SYN && ev.code == SYN_DROPPED) {
-          ADD_FAILURE() << "the event node dropped events";
-          return std::nullopt;
-        }
-        frame.push_back(WheelEvent{ev.type, ev.code, ev.value});
-        if (ev.type == EV_SYN && ev.code == SYN_REPORT) return frame;
-        continue;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-      if (left <= 0) return std::nullopt;
-      pollfd p{fd_, POLLIN, 0};
-      poll(&p, 1, static_cast<int>(left));
-    }
-  }
-
- private:
-  std::string entry_;
-  int fd_ = -1;
-  libevdev* dev_ = nullptr;
-};
-
-constexpr WheelEvent Syn{EV_SYN, SYN_REPORT, 0};
-WheelEvent AbsX(int32_t v) { return {EV_ABS, ABS_X, v}; }
-WheelEvent AbsY(int32_t v) { return {EV_ABS, ABS_Y, v}; }
-WheelEvent Key(int button, int32_t down) { return {EV_KEY, static_cast<uint16_t>(BTN_TRIGGER + button - 1), down}; }
 
 // --- Calls that need no device ---------------------------------------------
 
