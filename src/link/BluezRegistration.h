@@ -3,6 +3,7 @@
 // bus while the program accepts on its own RFCOMM socket.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,11 @@ int SetServiceBluez(const WSAQuerySet* record, int operation, uint32_t flags);
 // The bus the registration talks to; empty for the system bus. Takes
 // effect at the next connection.
 void SetBluezBusAddress(const std::string& address);
+
+// How long a call to BlueZ may take before it counts as failed (5 s);
+// a registration left unanswered drops the bus connection, and with it
+// whatever BlueZ registered through it.
+void SetBluezCallTimeout(std::chrono::microseconds timeout);
 
 // Lower-case, dashed: "9e0f781f-ad33-4f5b-991f-e32e2f2b2cd7".
 std::string GuidToString(const Guid& guid);

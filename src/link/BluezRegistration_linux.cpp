@@ -3,6 +3,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
@@ -95,7 +96,6 @@ namespace {
 constexpr char kBluezService[] = "org.bluez";
 constexpr char kBluezPath[] = "/org/bluez";
 constexpr char kProfileManager[] = "org.bluez.ProfileManager1";
-constexpr uint64_t kCallTimeoutUsec = 5'000'000;
 constexpr char kBluezOwnerRule[] =
     "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
     "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='org.bluez'";
@@ -125,6 +125,7 @@ class BluezLink {
     std::lock_guard lock(mutex_);
     address_ = address;
   }
+  void SetCallTimeout(uint64_t usec) { callTimeoutUsec_.store(usec, std::memory_order_relaxed); }
 
   int Register(const Profile& profile);
   int Unregister();
@@ -160,6 +161,7 @@ class BluezLink {
   std::deque<Job*> jobs_;
   std::string address_;
   int wake_ = -1;
+  std::atomic<uint64_t> callTimeoutUsec_{5'000'000};
 
   // Bus thread only.
   sd_bus* bus_ = nullptr;
@@ -332,9 +334,9 @@ int BluezLink::SendRegisterProfile(const Profile& profile, sd_bus_message** repl
   if (r >= 0) {
     if (async)
       r = sd_bus_call_async(bus_, nullptr, call, &BluezLink::OnRegisterReply,
-                            reinterpret_cast<void*>(generation_), kCallTimeoutUsec);
+                            reinterpret_cast<void*>(generation_), callTimeoutUsec_.load(std::memory_order_relaxed));
     else
-      r = sd_bus_call(bus_, call, kCallTimeoutUsec, nullptr, reply);
+      r = sd_bus_call(bus_, call, callTimeoutUsec_.load(std::memory_order_relaxed), nullptr, reply);
   }
   sd_bus_message_unref(call);
   return r;
@@ -349,6 +351,15 @@ int BluezLink::Register(const Profile& profile) {
     r = Connect();
     if (r < 0) return r;
     r = SendRegisterProfile(profile, &reply, false);
+    // A call left unanswered in time may still be carried out: BlueZ would
+    // then hold a profile we do not know of, refuse every later
+    // registration as AlreadyExists and advertise a channel nobody listens
+    // on. Closing the connection makes BlueZ drop whatever it registered
+    // through it.
+    if (r == -ETIMEDOUT) {
+      Disconnect();
+      return r;
+    }
     if (r < 0 && !DisconnectIfClosed()) return r;
   }
   if (r < 0) return r;
@@ -374,11 +385,15 @@ void BluezLink::Withdraw() {
   ++generation_;
   if (!bus_) return;
   sd_bus_message* call = nullptr;
-  if (NewProfileManagerCall(&call, "UnregisterProfile") >= 0 &&
-      sd_bus_message_append(call, "o", kProfileObjectPath) >= 0)
-    sd_bus_call(bus_, call, kCallTimeoutUsec, nullptr, nullptr);
+  int r = NewProfileManagerCall(&call, "UnregisterProfile");
+  if (r >= 0) r = sd_bus_message_append(call, "o", kProfileObjectPath);
+  if (r >= 0) r = sd_bus_call(bus_, call, callTimeoutUsec_.load(std::memory_order_relaxed), nullptr, nullptr);
   sd_bus_message_unref(call);
-  DisconnectIfClosed();
+  // Left unanswered, the profile may stay registered: see Register.
+  if (r == -ETIMEDOUT)
+    Disconnect();
+  else
+    DisconnectIfClosed();
 }
 
 int BluezLink::OnRelease(sd_bus_message* m, void*, sd_bus_error*) {
@@ -443,5 +458,9 @@ int SetServiceBluez(const WSAQuerySet* record, int operation, uint32_t) {
 }
 
 void SetBluezBusAddress(const std::string& address) { BluezLink::Get().SetAddress(address); }
+
+void SetBluezCallTimeout(std::chrono::microseconds timeout) {
+  BluezLink::Get().SetCallTimeout(static_cast<uint64_t>(timeout.count()));
+}
 
 }  // namespace wendrix

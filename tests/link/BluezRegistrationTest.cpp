@@ -113,8 +113,9 @@ class PrivateBus {
   bool ready_ = false;
 };
 
-// org.bluez with a ProfileManager1 that records what it is asked, and
-// refuses a second registration of one object as BlueZ does.
+// org.bluez with a ProfileManager1 that records what it is asked, refuses
+// a second registration of one object and forgets the profiles of a
+// connection that closes, as BlueZ does.
 class FakeBluez {
  public:
   struct Call {
@@ -129,6 +130,9 @@ class FakeBluez {
     bus_ = Connect(address);
     if (!bus_ || sd_bus_add_object_vtable(bus_, nullptr, "/org/bluez", "org.bluez.ProfileManager1",
                                           kVtable, this) < 0 ||
+        sd_bus_add_match(bus_, nullptr,
+                         "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged'",
+                         &FakeBluez::OnOwnerChanged, this) < 0 ||
         sd_bus_request_name(bus_, "org.bluez", 0) < 0)
       return;
     thread_ = std::thread([this] {
@@ -153,6 +157,18 @@ class FakeBluez {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, kDeadline, [&] { return calls_.size() >= n; });
   }
+  // Until the profiles held are exactly those registered by `senders`.
+  bool WaitForHolders(const std::set<std::string>& senders) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kDeadline, [&] {
+      std::set<std::string> holders;
+      for (const auto& held : held_) holders.insert(held.first);
+      return holders == senders;
+    });
+  }
+  // Registers but leaves the caller without an answer, as a BlueZ that is
+  // too slow does.
+  void AnswerRegistrations(bool answer) { answer_.store(answer); }
 
  private:
   static int OnRegister(sd_bus_message* m, void* userdata, sd_bus_error* error) {
@@ -173,10 +189,10 @@ class FakeBluez {
       sd_bus_message_exit_container(m);
     }
     sd_bus_message_exit_container(m);
-    const bool known = !self.held_.insert(call.sender + call.path).second;
+    const bool known = !self.Hold(call.sender, call.path, true);
     self.Record(std::move(call));
     if (known) return sd_bus_error_set(error, "org.bluez.Error.AlreadyExists", "Already Exists");
-    return sd_bus_reply_method_return(m, "");
+    return self.answer_.load() ? sd_bus_reply_method_return(m, "") : 1;
   }
 
   static int OnUnregister(sd_bus_message* m, void* userdata, sd_bus_error* error) {
@@ -184,10 +200,30 @@ class FakeBluez {
     const char* path = nullptr;
     if (sd_bus_message_read(m, "o", &path) < 0) return -EINVAL;
     Call call{"UnregisterProfile", sd_bus_message_get_sender(m), path, {}, {}};
-    const bool known = self.held_.erase(call.sender + call.path) > 0;
+    const bool known = self.Hold(call.sender, call.path, false);
     self.Record(std::move(call));
     if (!known) return sd_bus_error_set(error, "org.bluez.Error.DoesNotExist", "Does Not Exist");
     return sd_bus_reply_method_return(m, "");
+  }
+
+  static int OnOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    auto& self = *static_cast<FakeBluez*>(userdata);
+    const char* name = nullptr;
+    const char* oldOwner = nullptr;
+    const char* newOwner = nullptr;
+    if (sd_bus_message_read(m, "sss", &name, &oldOwner, &newOwner) < 0 || *newOwner) return 0;
+    std::lock_guard lock(self.mutex_);
+    std::erase_if(self.held_, [&](const auto& held) { return held.first == name; });
+    self.changed_.notify_all();
+    return 0;
+  }
+
+  // Adds or removes a profile; false when there was nothing to change.
+  bool Hold(const std::string& sender, const std::string& path, bool add) {
+    std::lock_guard lock(mutex_);
+    const bool changed = add ? held_.emplace(sender, path).second : held_.erase({sender, path}) > 0;
+    changed_.notify_all();
+    return changed;
   }
 
   void Record(Call call) {
@@ -204,7 +240,8 @@ class FakeBluez {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Call> calls_;
-  std::set<std::string> held_;  // fake thread only
+  std::set<std::pair<std::string, std::string>> held_;  // sender, object path
+  std::atomic<bool> answer_{true};
 };
 
 const sd_bus_vtable FakeBluez::kVtable[] = {
@@ -255,7 +292,10 @@ class BluezRegistration : public ::testing::Test {
     ASSERT_TRUE(bus_.ready()) << "dbus-daemon did not start: " << bus_.log();
     SetBluezBusAddress(bus_.address());
   }
-  void TearDown() override { Withdraw(); }
+  void TearDown() override {
+    Withdraw();
+    SetBluezCallTimeout(5s);
+  }
 
   PrivateBus bus_;
 };
@@ -296,6 +336,23 @@ TEST_F(BluezRegistration, WithdrawsTheEarlierRecordBeforeRegisteringAgain) {
   EXPECT_EQ(Withdraw(), -1);  // nothing left
   EXPECT_EQ(Members(bluez.Calls()).back(), "UnregisterProfile");
   EXPECT_EQ(bluez.Calls().size(), 4u);
+}
+
+TEST_F(BluezRegistration, RegistrationAnsweredTooLateIsNotLeftBehind) {
+  FakeBluez bluez(bus_.address());
+  bluez.AnswerRegistrations(false);
+  SetBluezCallTimeout(300ms);
+  EXPECT_EQ(Register(ListenerRecord(5)), -1);  // BlueZ took it, but too late
+  SetBluezCallTimeout(5s);
+  bluez.AnswerRegistrations(true);
+
+  ASSERT_EQ(Register(ListenerRecord(6)), 0);  // not refused as AlreadyExists
+  // Only the new registration stays: the one of the timed-out call went
+  // with its connection.
+  const auto calls = bluez.Calls();
+  ASSERT_EQ(Members(calls), (std::vector<std::string>{"RegisterProfile", "RegisterProfile"}));
+  EXPECT_NE(calls[1].options.at("ServiceRecord").find("<uint8 value=\"0x06\" />"), std::string::npos);
+  EXPECT_TRUE(bluez.WaitForHolders({calls[1].sender}));
 }
 
 TEST_F(BluezRegistration, FailsCleanlyWithoutBluezOrBus) {
