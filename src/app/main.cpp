@@ -45,13 +45,12 @@ class QtShell final : public wendrix::Shell {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int code;
-  {
-    QtShell shell(argc, argv);
-    code = wendrix::RunProcess(shell);
-  }
-  // Service threads are still running: end at once, without running the
-  // destructors of objects they may be using.
+  // The shell, and with it the application object, is never destroyed: a
+  // decoder thread that took the repaint hook just before the window went
+  // away may still post to the application's event queue. Service threads
+  // are still running, so the process ends at once with all they use intact.
+  auto* shell = new QtShell(argc, argv);
+  const int code = wendrix::RunProcess(*shell);
   std::fflush(nullptr);
   std::_Exit(code);
 }

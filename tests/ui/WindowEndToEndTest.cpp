@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QScreen>
+#include <X11/Xlib.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -83,10 +84,12 @@ class Child {
   // Whether it has ended; collects it if so.
   bool Ended() {
     if (pid_ <= 0) return true;
-    if (waitpid(pid_, nullptr, WNOHANG) != pid_) return false;
+    if (waitpid(pid_, &status_, WNOHANG) != pid_) return false;
     pid_ = -1;
     return true;
   }
+  // The wait status once Ended().
+  int ExitStatus() const { return status_; }
 
   void Stop() {
     if (pid_ <= 0) return;
@@ -102,6 +105,7 @@ class Child {
 
  private:
   pid_t pid_ = -1;
+  int status_ = -1;
 };
 
 std::string Slurp(const fs::path& p) {
@@ -109,6 +113,37 @@ std::string Slurp(const fs::path& p) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// Asks every top-level window named `title` to close, as a window
+// manager's close button does; returns how many there were.
+int CloseWindows(const std::string& display, const char* title) {
+  Display* x = XOpenDisplay(display.c_str());
+  if (!x) return 0;
+  Window root, parent, *children = nullptr;
+  unsigned count = 0;
+  XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count);
+  const Atom protocols = XInternAtom(x, "WM_PROTOCOLS", False);
+  const Atom del = XInternAtom(x, "WM_DELETE_WINDOW", False);
+  int closed = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    char* name = nullptr;
+    if (XFetchName(x, children[i], &name) && name && std::strcmp(name, title) == 0) {
+      XEvent e{};
+      e.xclient.type = ClientMessage;
+      e.xclient.window = children[i];
+      e.xclient.message_type = protocols;
+      e.xclient.format = 32;
+      e.xclient.data.l[0] = static_cast<long>(del);
+      e.xclient.data.l[1] = CurrentTime;
+      XSendEvent(x, children[i], False, NoEventMask, &e);
+      ++closed;
+    }
+    if (name) XFree(name);
+  }
+  if (children) XFree(children);
+  XCloseDisplay(x);
+  return closed;
 }
 
 // Polls `done` until it holds or the deadline passes.
@@ -323,6 +358,15 @@ TEST_F(WindowEndToEnd, PhoneDrivesTheWindowAndSilenceReturnsItToIdle) {
   after.save(QString::fromLatin1(ARTIFACT_DIR "/wendrix-idle.png"));
   EXPECT_TRUE(back) << "the window did not return to idle";
   EXPECT_GE(Clock::now() - silent, 400ms) << "idle before the phone fell silent for a tick";
+
+  // Closing the window while a phone streams ends the process with 0.
+  std::vector<std::string> stream = {PADSIM_PATH, "udp", "127.0.0.1", "--rate", "500", "--seconds", "60"};
+  Child phone(stream, {}, dir_ / "padsim-close.log");
+  ASSERT_TRUE(WaitFor([&] { return DriverLog().size() > log.size(); }, 60s)) << "no reports before the close";
+  ASSERT_EQ(CloseWindows(display_, "Wendrix"), 1);
+  ASSERT_TRUE(WaitFor([&] { return program_.Ended(); }, 60s)) << "still running after the close";
+  EXPECT_TRUE(WIFEXITED(program_.ExitStatus()) && WEXITSTATUS(program_.ExitStatus()) == 0)
+      << "wait status " << program_.ExitStatus();
 }
 
 // Whether the only network interface is loopback; false when unsure.
