@@ -3,11 +3,14 @@
 // The program never stops a listener; tests and benchmarks do.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 
+#include "link/ListenerTimings.h"
 #include "link/Sockets.h"
+#include "link/Thread.h"
 
 namespace wendrix {
 
@@ -22,6 +25,30 @@ class ListenerControl {
   bool Pause(std::chrono::milliseconds delay);
   // Any thread: ends any pause and wakes a call blocked on the socket.
   void RequestStop();
+
+  // Thread body of a listener: opens a bound socket with `open` (trying
+  // again after kBindRetryPause while it fails), serves it with `serve`
+  // until that returns, closes it and starts over, until a stop. The bound
+  // port is shown in `boundPort` while the socket is served.
+  template <typename Open, typename Serve>
+  void ServeUntilStopped(const TThread& thread, std::atomic<uint16_t>& boundPort, Open open,
+                         Serve serve) {
+    while (!thread.Terminated()) {
+      const SocketHandle s = open();
+      if (s == kInvalidSocket) {
+        Pause(kBindRetryPause);
+        continue;
+      }
+      if (!Publish(s)) {
+        wendrix::CloseSocket(s);
+        return;
+      }
+      boundPort.store(LocalPort(s), std::memory_order_release);
+      serve(s);
+      boundPort.store(0, std::memory_order_release);
+      CloseSocket();
+    }
+  }
 
  private:
   std::mutex mutex_;

@@ -21,21 +21,9 @@ static SocketHandle OpenListeningSocket(uint16_t port) {
 }
 
 void TTcpServer::Execute() {
-  while (!Terminated()) {
-    SocketHandle listening = OpenListeningSocket(port_);
-    if (listening == kInvalidSocket) {
-      control_.Pause(kBindRetryPause);
-      continue;
-    }
-    if (!control_.Publish(listening)) {
-      CloseSocket(listening);
-      break;
-    }
-    listeningPort_.store(LocalPort(listening), std::memory_order_release);
-    AcceptLoop(listening);
-    listeningPort_.store(0, std::memory_order_release);
-    control_.CloseSocket();
-  }
+  control_.ServeUntilStopped(
+      *this, listeningPort_, [this] { return OpenListeningSocket(port_); },
+      [this](SocketHandle listening) { AcceptLoop(listening); });
 }
 
 void TTcpServer::AcceptLoop(SocketHandle listening) {

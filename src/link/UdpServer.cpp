@@ -6,28 +6,23 @@
 
 namespace wendrix {
 
-void TUdpServer::Execute() {
-  while (!Terminated()) {
-    DatagramSocket = OpenUdpSocket();
-    if (DatagramSocket != kInvalidSocket &&
-        BindToAnyAddress(DatagramSocket, port_) == kSocketError) {
-      CloseSocket(DatagramSocket);
-      DatagramSocket = kInvalidSocket;
-    }
-    if (DatagramSocket == kInvalidSocket) {
-      control_.Pause(kBindRetryPause);
-      continue;
-    }
-    if (!control_.Publish(DatagramSocket)) {
-      CloseSocket(DatagramSocket);
-      break;
-    }
-    receivingPort_.store(LocalPort(DatagramSocket), std::memory_order_release);
-    ReceiveLoop();
-    receivingPort_.store(0, std::memory_order_release);
-    control_.CloseSocket();
-    DatagramSocket = kInvalidSocket;
+static SocketHandle OpenDatagramSocket(uint16_t port) {
+  SocketHandle s = OpenUdpSocket();
+  if (s != kInvalidSocket && BindToAnyAddress(s, port) == kSocketError) {
+    CloseSocket(s);
+    return kInvalidSocket;
   }
+  return s;
+}
+
+void TUdpServer::Execute() {
+  control_.ServeUntilStopped(
+      *this, receivingPort_, [this] { return OpenDatagramSocket(port_); },
+      [this](SocketHandle s) {
+        DatagramSocket = s;
+        ReceiveLoop();
+        DatagramSocket = kInvalidSocket;
+      });
 }
 
 void TUdpServer::ReceiveLoop() {
