@@ -53,7 +53,7 @@ TEST(StartServices, AcquiresTheDeviceAndThenServesPort41503) {
   ASSERT_TRUE(SendDatagramTo(datagrams, kLinkPort, BuildControlDatagram({2, 333, 444, 0})));
   ASSERT_TRUE(Eventually([] { return FakeDriver::Get().Updates().size() == 2; }));
   EXPECT_EQ(FakeDriver::Get().Updates()[1].axisX, 333);
-  EXPECT_TRUE(gState.wifiDataSeen.load());
+  EXPECT_TRUE(Eventually([] { return gState.wifiDataSeen.load(); }));
 
   close(datagrams);
   shutdown(stream, SHUT_WR);
