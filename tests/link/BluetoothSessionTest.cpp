@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -81,8 +82,18 @@ class Phone {
   SocketHandle session_ = -1;
 };
 
-int32_t AxisX() { return ReportLoad(gState.report.axisX); }
-int32_t AxisY() { return ReportLoad(gState.report.axisY); }
+// The last report pushed to the driver, once one with this steering came.
+// A decoder writes the axes one after the other and pushes after both, so
+// only the pushed copy shows a message whole.
+std::optional<JoystickReport> PushedWithX(int32_t x) {
+  std::optional<JoystickReport> pushed;
+  Eventually([&] {
+    const auto updates = test::FakeDriver::Get().Updates();
+    if (!updates.empty() && updates.back().axisX == x) pushed = updates.back();
+    return pushed.has_value();
+  });
+  return pushed;
+}
 
 const std::string kGreetingBytes("\x00\x02", 2);
 
@@ -96,8 +107,10 @@ TEST(BluetoothSession, FramedAndLegacyStreams) {
     EXPECT_EQ(phone.Read(2), kGreetingBytes);
 
     phone.Send(BuildFrame(BuildFramedMessage({.steering = 100, .pedals = -200, .sequence = 1})));
-    EXPECT_TRUE(Eventually([] { return AxisX() == 16484; }));
-    EXPECT_EQ(AxisY(), 16184);
+    const auto pushed = PushedWithX(16484);
+    ASSERT_TRUE(pushed) << "no report with the frame's steering";
+    EXPECT_EQ(pushed->axisY, 16184);
+    EXPECT_EQ(ReportLoad(gState.report.axisY), 16184);
     EXPECT_TRUE(gState.bluetoothDataSeen.load());
     EXPECT_FALSE(gState.wifiDataSeen.load());
     EXPECT_TRUE(phone.HangUp());
@@ -111,8 +124,10 @@ TEST(BluetoothSession, FramedAndLegacyStreams) {
     phone.Send(BuildLegacyOpening());
     const LegacyRecord records[] = {{.sequence = 1, .steering = 1234, .pedals = 4321}};
     phone.Send(BuildLegacyRecords(records));
-    EXPECT_TRUE(Eventually([] { return AxisX() == 1234; }));
-    EXPECT_EQ(AxisY(), 4321);
+    const auto pushed = PushedWithX(1234);
+    ASSERT_TRUE(pushed) << "no report with the record's steering";
+    EXPECT_EQ(pushed->axisY, 4321);
+    EXPECT_EQ(ReportLoad(gState.report.axisY), 4321);
     // A legacy chunk marks the link after decoding it.
     EXPECT_TRUE(Eventually([] { return gState.bluetoothDataSeen.load(); }));
     EXPECT_FALSE(gState.wifiDataSeen.load());

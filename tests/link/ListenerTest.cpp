@@ -1,14 +1,17 @@
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 
 #include "FakeDriver.h"
@@ -126,6 +129,22 @@ size_t AcceptedCount() {
   return gAccepted.sockets.size();
 }
 
+// Whether a thread of this process is blocked in accept4, which has then
+// already reserved the descriptor of the connection it waits for.
+bool AThreadWaitsInAccept() {
+  DIR* tasks = opendir("/proc/self/task");
+  if (!tasks) return false;
+  bool waiting = false;
+  while (dirent* e = readdir(tasks)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream in(std::string("/proc/self/task/") + e->d_name + "/syscall");
+    long number = -1;
+    waiting |= (in >> number) && number == SYS_accept4;
+  }
+  closedir(tasks);
+  return waiting;
+}
+
 int IntOption(int fd, int level, int name) {
   int value = -1;
   socklen_t length = sizeof value;
@@ -224,6 +243,8 @@ TEST(ListenerRetry, RunningOutOfDescriptorsNeitherSpinsNorLosesTheConnection) {
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int first = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int second = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // The port shows before the listener has reached accept.
+  ASSERT_TRUE(Eventually(AThreadWaitsInAccept));
 
   // No new descriptor from here on.
   rlimit saved{};

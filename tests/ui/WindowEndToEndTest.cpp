@@ -297,11 +297,13 @@ TEST_F(WindowEndToEnd, PhoneDrivesTheWindowAndSilenceReturnsItToIdle) {
   // The phone: steering centred, pedals fully pressed, over UDP, and the
   // same with gear up and button 3 held on a legacy TCP stream.
   // A fresh receiver takes legacy numbers 1 to 32767 as newer than its
-  // start value 0, so both runs count from 1.
+  // start value 0, so both runs count from 1. They last longer than the
+  // waits below: the test, not the end of a run, makes the phone fall
+  // silent.
   std::vector<std::string> udp = {PADSIM_PATH, "udp", "127.0.0.1", "--rate", "20", "--sequence", "1"};
   std::vector<std::string> tcp = {PADSIM_PATH, "tcp",  "127.0.0.1", "--legacy",
                                   "--rate",    "20",   "--sequence", "1"};
-  for (int i = 0; i < 20 * 30; ++i) {
+  for (int i = 0; i < 20 * 90; ++i) {
     udp.push_back("16384,0");
     tcp.push_back("16384,0,0x05");
   }
@@ -357,7 +359,10 @@ TEST_F(WindowEndToEnd, PhoneDrivesTheWindowAndSilenceReturnsItToIdle) {
       60s);
   after.save(QString::fromLatin1(ARTIFACT_DIR "/wendrix-idle.png"));
   EXPECT_TRUE(back) << "the window did not return to idle";
-  EXPECT_GE(Clock::now() - silent, 400ms) << "idle before the phone fell silent for a tick";
+  // A tick that runs late (a loaded machine) makes the next one come early,
+  // so idle may come sooner than a whole tick after the silence; but never
+  // at once, as when the end of a stream alone reset the window.
+  EXPECT_GE(Clock::now() - silent, 200ms) << "idle before the phone fell silent for a tick";
 
   // Closing the window while a phone streams ends the process with 0.
   std::vector<std::string> stream = {PADSIM_PATH, "udp", "127.0.0.1", "--rate", "500", "--seconds", "60"};
