@@ -29,4 +29,10 @@ void ListenerControl::RequestStop() {
   wake_.notify_all();
 }
 
+void ListenerControl::StopThread(TThread& thread) {
+  thread.Terminate();
+  RequestStop();
+  thread.WaitFor();
+}
+
 }  // namespace wendrix

@@ -25,6 +25,9 @@ class ListenerControl {
   bool Pause(std::chrono::milliseconds delay);
   // Any thread: ends any pause and wakes a call blocked on the socket.
   void RequestStop();
+  // Any other thread: requests the stop of `thread`, whose body this
+  // controls, and joins it.
+  void StopThread(TThread& thread);
 
   // Thread body of a listener: opens a bound socket with `open` (trying
   // again after kBindRetryPause while it fails), serves it with `serve`

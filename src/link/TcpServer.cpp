@@ -41,10 +41,6 @@ void TTcpServer::AcceptLoop(SocketHandle listening) {
   }
 }
 
-void TTcpServer::Stop() {
-  Terminate();
-  control_.RequestStop();
-  WaitFor();
-}
+void TTcpServer::Stop() { control_.StopThread(*this); }
 
 }  // namespace wendrix

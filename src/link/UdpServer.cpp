@@ -39,10 +39,6 @@ void TUdpServer::ReceiveLoop() {
   }
 }
 
-void TUdpServer::Stop() {
-  Terminate();
-  control_.RequestStop();
-  WaitFor();
-}
+void TUdpServer::Stop() { control_.StopThread(*this); }
 
 }  // namespace wendrix
