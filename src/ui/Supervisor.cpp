@@ -1,5 +1,6 @@
 #include "ui/Supervisor.h"
 
+#include <atomic>
 #include <string>
 
 #include "joystick/ControlState.h"
@@ -50,31 +51,14 @@ void Connect(SupervisedWindow& window) {
   gState.connected.store(true, kRelaxed);
 }
 
-void FollowWifi(bool seen) {
-  const bool active = gState.wifiActive.load(kRelaxed);
-  if (!active && seen) {
-    gState.wifiActive.store(true, kRelaxed);
-    gState.statusChanged.store(true, kRelaxed);
-    gState.sequenceCheck.store(gState.bluetoothActive.load(kRelaxed), kRelaxed);
-  } else if (active && !seen) {
-    gState.wifiActive.store(false, kRelaxed);
-    gState.sequenceCheck.store(false, kRelaxed);
-    gState.statusChanged.store(true, kRelaxed);
-  }
-}
-
-void FollowBluetooth(SupervisedWindow& window, bool seen) {
-  const bool active = gState.bluetoothActive.load(kRelaxed);
-  if (!active && seen) {
-    gState.bluetoothActive.store(true, kRelaxed);
-    gState.statusChanged.store(true, kRelaxed);
-    gState.sequenceCheck.store(gState.wifiActive.load(kRelaxed), kRelaxed);
-    window.RepaintMainWindow();
-  } else if (active && !seen) {
-    gState.bluetoothActive.store(false, kRelaxed);
-    gState.statusChanged.store(true, kRelaxed);
-    gState.sequenceCheck.store(false, kRelaxed);
-  }
+// Follows one link's activity; true when it has just become active.
+bool FollowLink(std::atomic<bool>& active, const std::atomic<bool>& other, bool seen) {
+  if (active.load(kRelaxed) == seen) return false;
+  active.store(seen, kRelaxed);
+  gState.statusChanged.store(true, kRelaxed);
+  // The sequence filter runs only while both links are active.
+  gState.sequenceCheck.store(seen && other.load(kRelaxed), kRelaxed);
+  return seen;
 }
 
 std::string StatusPage() {
@@ -100,8 +84,8 @@ void SuperviseConnections(SupervisedWindow& window) {
   else if (!connected && (wifiSeen || bluetoothSeen))
     Connect(window);
 
-  FollowWifi(wifiSeen);
-  FollowBluetooth(window, bluetoothSeen);
+  FollowLink(gState.wifiActive, gState.bluetoothActive, wifiSeen);
+  if (FollowLink(gState.bluetoothActive, gState.wifiActive, bluetoothSeen)) window.RepaintMainWindow();
 
   if (!gState.statusChanged.load(kRelaxed)) return;
   gState.statusChanged.store(false, kRelaxed);
