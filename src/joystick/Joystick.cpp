@@ -5,16 +5,12 @@
 
 namespace wendrix {
 
-// A library that loaded without one of its entry points behaves as a
-// driver that fails that call, never as a jump to address zero.
-bool DriverEnabled() {
-  return VJoyEntries.vJoyEnabled && VJoyTrue(VJoyEntries.vJoyEnabled());
-}
+bool DriverEnabled() { return VJoyTrue(VJoyEntries.vJoyEnabled()); }
 
 static void OpenDevice() {
-  if (VJoyEntries.vJoyEnabled) VJoyEntries.vJoyEnabled();
-  if (VJoyEntries.GetVJDStatus) VJoyEntries.GetVJDStatus(kJoystickDevice);
-  if (VJoyEntries.AcquireVJD) VJoyEntries.AcquireVJD(kJoystickDevice);
+  VJoyEntries.vJoyEnabled();
+  VJoyEntries.GetVJDStatus(kJoystickDevice);
+  VJoyEntries.AcquireVJD(kJoystickDevice);
 }
 
 void AcquireJoystick() {
@@ -24,7 +20,7 @@ void AcquireJoystick() {
 }
 
 void ReacquireJoystick() {
-  if (VJoyEntries.RelinquishVJD) VJoyEntries.RelinquishVJD(kJoystickDevice);
+  VJoyEntries.RelinquishVJD(kJoystickDevice);
   OpenDevice();
   gState.driverFailed.store(false, kRelaxed);
 }
@@ -32,8 +28,7 @@ void ReacquireJoystick() {
 void PushJoystickReport() {
   if (gState.driverFailed.load(kRelaxed)) return;
   JoystickReport copy = SnapshotReport();
-  const UpdateVJDFn update = VJoyEntries.UpdateVJD;
-  if (!update || !VJoyTrue(update(kJoystickDevice, &copy)))
+  if (!VJoyTrue(VJoyEntries.UpdateVJD(kJoystickDevice, &copy)))
     gState.driverFailed.store(true, kRelaxed);
 }
 

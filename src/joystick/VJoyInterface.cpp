@@ -9,9 +9,18 @@ VJoyEntryPoints VJoyEntries;
 
 void InitializeVJoyInterface() { vJoyLibrary = nullptr; }
 
+namespace unbound {
+VJoyBool vJoyEnabled() { return 0; }
+int32_t GetVJDStatus(uint32_t) { return VJD_STAT_MISS; }
+VJoyBool AcquireVJD(uint32_t) { return 0; }
+VJoyBool UpdateVJD(uint32_t, void*) { return 0; }
+void RelinquishVJD(uint32_t) {}
+}  // namespace unbound
+
+// A missing entry point keeps its failing stand-in.
 template <typename Fn>
 static void Resolve(Fn& entry, const char* name) {
-  entry = reinterpret_cast<Fn>(FindSymbol(vJoyLibrary, name));
+  if (void* symbol = FindSymbol(vJoyLibrary, name)) entry = reinterpret_cast<Fn>(symbol);
 }
 
 bool LoadVJoyInterface() {
@@ -22,6 +31,7 @@ bool LoadVJoyInterface() {
   if (!vJoyLibrary) return false;
   // Resolved in this order and not tested, as the rest of the program
   // assumes all five can be called once loading succeeded.
+  VJoyEntries = VJoyEntryPoints{};
   Resolve(VJoyEntries.vJoyEnabled, "vJoyEnabled");
   Resolve(VJoyEntries.GetVJDStatus, "GetVJDStatus");
   Resolve(VJoyEntries.AcquireVJD, "AcquireVJD");

@@ -6,12 +6,22 @@
 
 namespace wendrix {
 
+// Stand-ins for entry points that are not bound: each fails its call, so
+// a library without one of them behaves as a driver refusing that call.
+namespace unbound {
+VJoyBool vJoyEnabled();
+int32_t GetVJDStatus(uint32_t device);
+VJoyBool AcquireVJD(uint32_t device);
+VJoyBool UpdateVJD(uint32_t device, void* report);
+void RelinquishVJD(uint32_t device);
+}  // namespace unbound
+
 struct VJoyEntryPoints {
-  VJoyEnabledFn vJoyEnabled = nullptr;
-  GetVJDStatusFn GetVJDStatus = nullptr;
-  AcquireVJDFn AcquireVJD = nullptr;
-  UpdateVJDFn UpdateVJD = nullptr;
-  RelinquishVJDFn RelinquishVJD = nullptr;
+  VJoyEnabledFn vJoyEnabled = &unbound::vJoyEnabled;
+  GetVJDStatusFn GetVJDStatus = &unbound::GetVJDStatus;
+  AcquireVJDFn AcquireVJD = &unbound::AcquireVJD;
+  UpdateVJDFn UpdateVJD = &unbound::UpdateVJD;
+  RelinquishVJDFn RelinquishVJD = &unbound::RelinquishVJD;
 };
 
 extern void* vJoyLibrary;
