@@ -16,7 +16,6 @@
 class QAction;
 class QCheckBox;
 class QGroupBox;
-class QLabel;
 class QMenu;
 class QProgressBar;
 class QTextEdit;
