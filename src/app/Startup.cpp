@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "BuildConfig.h"
+#include "app/DriverHint.h"
 #include "app/Modules.h"
 #include "joystick/Joystick.h"
 #include "joystick/VJoyInterface.h"
@@ -22,7 +23,7 @@ int RunProcess(Shell& shell) {
   if (LoadVJoyInterface() && DriverEnabled())
     shell.RunMainWindow();
   else
-    shell.ShowMissingDriverMessage(MissingDriverMessage());
+    shell.ShowMissingDriverMessage(MissingDriverMessage() + DriverTroubleLine());
   FinalizeModules();
   return 0;
 }
