@@ -384,6 +384,7 @@ void BluezLink::Accept(const char* sender) {
   }
   published_ = true;
   owner_ = taker;
+  retryNow_ = false;
   backoff_ = kFirstRetryUsec;
 }
 
