@@ -13,7 +13,10 @@ namespace wendrix {
 
 // RNRSERVICE_REGISTER publishes the record, withdrawing the one published
 // before; RNRSERVICE_DELETE withdraws it. 0 on success, -1 on failure
-// (bad record, no bus, no BlueZ, refused). Blocks for at most a few seconds.
+// (bad record, no bus, no BlueZ, refused, unanswered). Blocks for at most
+// three call timeouts. Until it is withdrawn, a published record is
+// published again by itself whenever it is lost: on a new connection after
+// the bus went away, for a new BlueZ, and after a refused or unanswered try.
 int SetServiceBluez(const WSAQuerySet* record, int operation, uint32_t flags);
 
 // The bus the registration talks to; empty for the system bus. Takes
@@ -22,7 +25,7 @@ void SetBluezBusAddress(const std::string& address);
 
 // How long a call to BlueZ may take before it counts as failed (5 s);
 // a registration left unanswered drops the bus connection, and with it
-// whatever BlueZ registered through it.
+// whatever BlueZ registered through it. Closing never waits on the bus.
 void SetBluezCallTimeout(std::chrono::microseconds timeout);
 
 // Lower-case, dashed: "9e0f781f-ad33-4f5b-991f-e32e2f2b2cd7".

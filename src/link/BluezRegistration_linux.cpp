@@ -3,6 +3,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -11,6 +12,7 @@
 #include <ctime>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -100,6 +102,17 @@ constexpr char kBluezOwnerRule[] =
     "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
     "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='org.bluez'";
 
+// While the record is not published, the link tries again after these
+// pauses, doubling from the first to the last.
+constexpr uint64_t kFirstRetryUsec = 250'000;
+constexpr uint64_t kLastRetryUsec = 2'000'000;
+
+uint64_t NowUsec() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1'000'000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
+}
+
 struct Profile {
   std::string uuid;
   std::string record;
@@ -107,9 +120,11 @@ struct Profile {
 };
 
 // Owns the bus connection on a thread of its own, which answers BlueZ's
-// calls to our profile object and publishes the record again when BlueZ
-// restarts. Callers hand it work and wait for the result, so sd-bus is
-// only ever used on that thread.
+// calls to our profile object and keeps the record published: through a
+// lost bus connection (reconnecting with a back-off), a new org.bluez owner
+// and refused or unanswered attempts. Callers hand it work and wait, for a
+// bounded time, for the result, so sd-bus is only ever used on that thread.
+// Nothing there waits on the bus without a deadline of its own.
 class BluezLink {
  public:
   static BluezLink& Get() {
@@ -118,8 +133,10 @@ class BluezLink {
     return *link;
   }
 
-  // Runs `work` on the bus thread; its result, 0 or a negative errno.
-  int Run(const std::function<int(BluezLink&)>& work);
+  // Runs `work` on the bus thread; its result, 0 or a negative errno, or
+  // -ETIMEDOUT when the thread does not get it done in time. `undo` then
+  // runs there instead, should `work` succeed after the caller gave up.
+  int Run(std::function<int(BluezLink&)> work, std::function<void(BluezLink&)> undo = {});
 
   void SetAddress(const std::string& address) {
     std::lock_guard lock(mutex_);
@@ -129,45 +146,63 @@ class BluezLink {
 
   int Register(const Profile& profile);
   int Unregister();
+  void Withdraw();
 
  private:
   struct Job {
-    const std::function<int(BluezLink&)>* work;
+    std::function<int(BluezLink&)> work;
+    std::function<void(BluezLink&)> undo;
     int result = -EIO;
     bool done = false;
+    bool abandoned = false;
   };
+  enum class Answer { kNone, kTaken, kRefused, kNoReply };
 
+  uint64_t CallTimeout() const { return callTimeoutUsec_.load(std::memory_order_relaxed); }
   void Loop();
   void RunJobs();
   void Process();
-  int PollTimeout();
+  void Poll(uint64_t until, bool wakeOnJobs);
+  uint64_t NextDue() const;
   int Connect();
-  void Disconnect();
-  bool DisconnectIfClosed();
-  void Withdraw();
+  void Drop();
+  void Defer();
+  void Accept(const char* sender);
+  void Republish();
+  void CancelRepublish();
+  int Call(sd_bus_message* call, sd_bus_message** reply);
   int NewProfileManagerCall(sd_bus_message** call, const char* member);
-  int SendRegisterProfile(const Profile& profile, sd_bus_message** reply, bool async);
+  int NewRegisterProfile(const Profile& profile, sd_bus_message** call);
 
+  static int OnCallReply(sd_bus_message* m, void* userdata, sd_bus_error*);
+  static int OnRepublishReply(sd_bus_message* m, void* userdata, sd_bus_error*);
   static int OnRelease(sd_bus_message* m, void*, sd_bus_error*);
   static int OnNewConnection(sd_bus_message* m, void*, sd_bus_error*);
   static int OnRequestDisconnection(sd_bus_message* m, void*, sd_bus_error*);
   static int OnBluezOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error*);
-  static int OnRegisterReply(sd_bus_message* m, void* userdata, sd_bus_error*);
 
   static const sd_bus_vtable kProfileVtable[];
 
   std::mutex mutex_;
   std::condition_variable done_;
-  std::deque<Job*> jobs_;
+  std::deque<std::shared_ptr<Job>> jobs_;
   std::string address_;
   int wake_ = -1;
   std::atomic<uint64_t> callTimeoutUsec_{5'000'000};
 
   // Bus thread only.
   sd_bus* bus_ = nullptr;
-  std::optional<Profile> wanted_;  // the record that should be published
-  std::string owner_;              // the BlueZ instance that holds it
-  uintptr_t generation_ = 0;       // tells replies to superseded requests apart
+  std::optional<Profile> wanted_;          // the record that should be published
+  bool published_ = false;                 // BlueZ holds it through bus_
+  std::string owner_;                      // the BlueZ instance that holds it
+  std::optional<std::string> bluezOwner_;  // org.bluez's owner as last announced; "" for none
+  sd_bus_slot* republish_ = nullptr;       // an attempt waiting for its answer
+  Answer answer_ = Answer::kNone;          // and that answer once it came
+  std::string answeredBy_;
+  uint64_t republishDeadline_ = 0;
+  uint64_t retryAt_ = 0;                   // the next attempt, while not published
+  uint64_t backoff_ = kFirstRetryUsec;
+  bool retryNow_ = false;                  // a new BlueZ appeared: no back-off
 };
 
 const sd_bus_vtable BluezLink::kProfileVtable[] = {
@@ -180,8 +215,10 @@ const sd_bus_vtable BluezLink::kProfileVtable[] = {
     SD_BUS_VTABLE_END,
 };
 
-int BluezLink::Run(const std::function<int(BluezLink&)>& work) {
-  Job job{&work};
+int BluezLink::Run(std::function<int(BluezLink&)> work, std::function<void(BluezLink&)> undo) {
+  auto job = std::make_shared<Job>();
+  job->work = std::move(work);
+  job->undo = std::move(undo);
   std::unique_lock lock(mutex_);
   if (wake_ < 0) {
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -194,11 +231,16 @@ int BluezLink::Run(const std::function<int(BluezLink&)>& work) {
       return -EAGAIN;
     }
   }
-  jobs_.push_back(&job);
+  jobs_.push_back(job);
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
-  done_.wait(lock, [&] { return job.done; });
-  return job.result;
+  // A job makes at most three calls, each bounded by the call timeout.
+  const auto bound = std::chrono::microseconds(3 * CallTimeout()) + std::chrono::seconds(1);
+  if (!done_.wait_for(lock, bound, [&] { return job->done; })) {
+    job->abandoned = true;
+    return -ETIMEDOUT;
+  }
+  return job->result;
 }
 
 void BluezLink::Loop() {
@@ -207,66 +249,79 @@ void BluezLink::Loop() {
     Process();
     RunJobs();
     Process();
-    pollfd fds[2] = {{wake_, POLLIN, 0}, {-1, 0, 0}};
-    int timeout = -1;
-    if (bus_) {
-      const int events = sd_bus_get_events(bus_);
-      if (events >= 0) {
-        fds[1] = {sd_bus_get_fd(bus_), static_cast<short>(events), 0};
-        timeout = PollTimeout();
-      } else {
-        Disconnect();
-      }
-    }
-    if (::poll(fds, bus_ ? 2 : 1, timeout) > 0 && (fds[0].revents & POLLIN)) {
-      uint64_t count;
-      [[maybe_unused]] ssize_t n = ::read(wake_, &count, sizeof count);
-    }
+    Republish();
+    Poll(NextDue(), true);
   }
 }
 
 void BluezLink::RunJobs() {
   for (;;) {
-    Job* job;
+    std::shared_ptr<Job> job;
     {
       std::lock_guard lock(mutex_);
       if (jobs_.empty()) return;
-      job = jobs_.front();
+      job = std::move(jobs_.front());
       jobs_.pop_front();
+      if (job->abandoned) continue;
     }
     int result;
     try {
-      result = (*job->work)(*this);
+      result = job->work(*this);
     } catch (...) {
       result = -ENOMEM;
     }
+    bool abandoned;
     {
       std::lock_guard lock(mutex_);
       job->result = result;
       job->done = true;
+      abandoned = job->abandoned;
     }
     done_.notify_all();
+    if (abandoned && result >= 0 && job->undo) job->undo(*this);
   }
 }
 
 void BluezLink::Process() {
   while (bus_) {
     const int r = sd_bus_process(bus_, nullptr);
-    if (r < 0) Disconnect();
+    if (r < 0) Drop();
     if (r <= 0) return;
   }
 }
 
-int BluezLink::PollTimeout() {
-  uint64_t until = 0;
-  if (sd_bus_get_timeout(bus_, &until) < 0 || until == UINT64_MAX) return -1;
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  const uint64_t nowUsec =
-      static_cast<uint64_t>(now.tv_sec) * 1'000'000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
-  if (until <= nowUsec) return 0;
-  const uint64_t ms = (until - nowUsec + 999) / 1000;
-  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+// Sleeps until the bus has something, `until` (absolute, UINT64_MAX for no
+// limit) or, with wakeOnJobs, a job arrives.
+void BluezLink::Poll(uint64_t until, bool wakeOnJobs) {
+  pollfd fds[2];
+  nfds_t count = 0;
+  if (wakeOnJobs) fds[count++] = {wake_, POLLIN, 0};
+  if (bus_) {
+    const int events = sd_bus_get_events(bus_);
+    if (events < 0) {
+      Drop();
+      return;
+    }
+    fds[count++] = {sd_bus_get_fd(bus_), static_cast<short>(events), 0};
+    uint64_t busDue = UINT64_MAX;
+    if (sd_bus_get_timeout(bus_, &busDue) >= 0 && busDue < until) until = busDue;
+  }
+  int timeout = -1;
+  if (until != UINT64_MAX) {
+    const uint64_t now = NowUsec();
+    const uint64_t ms = until > now ? (until - now + 999) / 1000 : 0;
+    timeout = ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+  }
+  if (::poll(fds, count, timeout) > 0 && wakeOnJobs && (fds[0].revents & POLLIN)) {
+    uint64_t jobs;
+    [[maybe_unused]] ssize_t n = ::read(wake_, &jobs, sizeof jobs);
+  }
+}
+
+uint64_t BluezLink::NextDue() const {
+  if (!wanted_ || published_) return UINT64_MAX;
+  if (republish_) return answer_ == Answer::kNone ? republishDeadline_ : 0;
+  return retryNow_ ? 0 : retryAt_;
 }
 
 int BluezLink::Connect() {
@@ -276,6 +331,7 @@ int BluezLink::Connect() {
     std::lock_guard lock(mutex_);
     address = address_;
   }
+  // Starting only connects and queues the greeting; nothing here waits.
   sd_bus* bus = nullptr;
   int r;
   if (address.empty()) {
@@ -293,30 +349,122 @@ int BluezLink::Connect() {
     r = sd_bus_add_match_async(bus, nullptr, kBluezOwnerRule, &BluezLink::OnBluezOwnerChanged,
                                nullptr, this);
   if (r < 0) {
-    sd_bus_flush_close_unref(bus);
+    sd_bus_close_unref(bus);
     return r;
   }
   bus_ = bus;
+  bluezOwner_.reset();
   return 0;
 }
 
-// BlueZ forgets the profiles of a connection that closes.
-void BluezLink::Disconnect() {
-  sd_bus_flush_close_unref(bus_);
+// Closes without flushing: a stalled daemon must not hold us up. BlueZ
+// forgets the profiles of a connection that closes.
+void BluezLink::Drop() {
+  CancelRepublish();
+  sd_bus_close_unref(bus_);
   bus_ = nullptr;
-  wanted_.reset();
+  published_ = false;
   owner_.clear();
-  ++generation_;
+  bluezOwner_.reset();
+  if (wanted_) Defer();
 }
 
-bool BluezLink::DisconnectIfClosed() {
-  if (!bus_ || sd_bus_is_open(bus_) > 0) return false;
-  Disconnect();
-  return true;
+void BluezLink::Defer() {
+  retryAt_ = NowUsec() + backoff_;
+  backoff_ = std::min(backoff_ * 2, kLastRetryUsec);
+}
+
+// BlueZ `sender` took the record; it counts only if that is still the
+// BlueZ on the bus.
+void BluezLink::Accept(const char* sender) {
+  const std::string taker = sender ? sender : "";
+  if (bluezOwner_ && *bluezOwner_ != taker) {
+    retryNow_ = true;
+    return;
+  }
+  published_ = true;
+  owner_ = taker;
+  retryNow_ = false;
+  backoff_ = kFirstRetryUsec;
+}
+
+void BluezLink::CancelRepublish() {
+  republish_ = sd_bus_slot_unref(republish_);
+  answer_ = Answer::kNone;
+}
+
+// Publishes the wanted record again, once it is due, on whatever
+// connection there is or can be made.
+void BluezLink::Republish() {
+  if (!wanted_ || published_) return;
+  const uint64_t now = NowUsec();
+  if (republish_) {
+    const Answer answer = answer_;
+    if (answer == Answer::kNone) {
+      // Unanswered in time: see Register.
+      if (now >= republishDeadline_) Drop();
+      return;
+    }
+    CancelRepublish();
+    if (answer == Answer::kTaken) {
+      Accept(answeredBy_.c_str());
+    } else if (answer == Answer::kNoReply) {
+      Drop();
+      return;
+    } else if (!retryNow_) {
+      Defer();
+    }
+    if (published_) return;
+  }
+  if (!retryNow_ && now < retryAt_) return;
+  retryNow_ = false;
+  int r = Connect();
+  sd_bus_message* call = nullptr;
+  if (r >= 0) r = NewRegisterProfile(*wanted_, &call);
+  if (r >= 0)
+    r = sd_bus_call_async(bus_, &republish_, call, &BluezLink::OnRepublishReply, this,
+                          CallTimeout());
+  sd_bus_message_unref(call);
+  if (r >= 0) {
+    answer_ = Answer::kNone;
+    republishDeadline_ = now + CallTimeout();
+  } else if (bus_ && sd_bus_is_open(bus_) <= 0) {
+    Drop();
+  } else {
+    Defer();
+  }
+}
+
+int BluezLink::OnCallReply(sd_bus_message* m, void* userdata, sd_bus_error*) {
+  *static_cast<sd_bus_message**>(userdata) = sd_bus_message_ref(m);
+  return 0;
+}
+
+// Sends `call` and waits for its answer, handling whatever else arrives
+// meanwhile, for at most the call timeout.
+int BluezLink::Call(sd_bus_message* call, sd_bus_message** reply) {
+  sd_bus_message* answer = nullptr;
+  sd_bus_slot* slot = nullptr;
+  const uint64_t deadline = NowUsec() + CallTimeout();
+  int r = sd_bus_call_async(bus_, &slot, call, &BluezLink::OnCallReply, &answer, CallTimeout());
+  if (r < 0) return r;
+  for (;;) {
+    Process();
+    if (answer || !bus_ || NowUsec() >= deadline) break;
+    Poll(deadline, false);
+  }
+  sd_bus_slot_unref(slot);
+  if (!answer) return bus_ ? -ETIMEDOUT : -ECONNRESET;
+  r = sd_bus_message_is_method_error(answer, nullptr) ? -sd_bus_message_get_errno(answer) : 0;
+  if (r < 0 || !reply)
+    sd_bus_message_unref(answer);
+  else
+    *reply = answer;
+  return r;
 }
 
 // BlueZ runs as a system service or not at all: asking the bus to start it
-// would only fill the system log once a second.
+// would only fill the system log at every attempt.
 int BluezLink::NewProfileManagerCall(sd_bus_message** call, const char* member) {
   int r = sd_bus_message_new_method_call(bus_, call, kBluezService, kBluezPath, kProfileManager,
                                          member);
@@ -324,50 +472,45 @@ int BluezLink::NewProfileManagerCall(sd_bus_message** call, const char* member) 
   return r;
 }
 
-int BluezLink::SendRegisterProfile(const Profile& profile, sd_bus_message** reply, bool async) {
-  sd_bus_message* call = nullptr;
-  int r = NewProfileManagerCall(&call, "RegisterProfile");
+int BluezLink::NewRegisterProfile(const Profile& profile, sd_bus_message** call) {
+  int r = NewProfileManagerCall(call, "RegisterProfile");
   if (r >= 0)
-    r = sd_bus_message_append(call, "osa{sv}", kProfileObjectPath, profile.uuid.c_str(), 3,
+    r = sd_bus_message_append(*call, "osa{sv}", kProfileObjectPath, profile.uuid.c_str(), 3,
                               "ServiceRecord", "s", profile.record.c_str(), "Role", "s",
                               "server", "Name", "s", profile.name.c_str());
-  if (r >= 0) {
-    if (async)
-      r = sd_bus_call_async(bus_, nullptr, call, &BluezLink::OnRegisterReply,
-                            reinterpret_cast<void*>(generation_), callTimeoutUsec_.load(std::memory_order_relaxed));
-    else
-      r = sd_bus_call(bus_, call, callTimeoutUsec_.load(std::memory_order_relaxed), nullptr, reply);
-  }
-  sd_bus_message_unref(call);
   return r;
 }
 
 int BluezLink::Register(const Profile& profile) {
-  if (wanted_) Withdraw();
+  Withdraw();
   sd_bus_message* reply = nullptr;
   int r = -ENOTCONN;
   // A connection found closed is replaced once.
-  for (int attempt = 0; attempt < 2 && r < 0; ++attempt) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
     r = Connect();
     if (r < 0) return r;
-    r = SendRegisterProfile(profile, &reply, false);
-    // A call left unanswered in time may still be carried out: BlueZ would
-    // then hold a profile we do not know of, refuse every later
-    // registration as AlreadyExists and advertise a channel nobody listens
-    // on. Closing the connection makes BlueZ drop whatever it registered
-    // through it.
-    if (r == -ETIMEDOUT) {
-      Disconnect();
+    sd_bus_message* call = nullptr;
+    r = NewRegisterProfile(profile, &call);
+    if (r >= 0) r = Call(call, &reply);
+    sd_bus_message_unref(call);
+    if (r >= 0) break;
+    if (bus_ && sd_bus_is_open(bus_) > 0) {
+      // A call left unanswered in time may still be carried out: BlueZ
+      // would then hold a profile we do not know of, refuse every later
+      // registration as AlreadyExists and advertise a channel nobody
+      // listens on. Closing the connection makes BlueZ drop whatever it
+      // registered through it.
+      if (r == -ETIMEDOUT) Drop();
       return r;
     }
-    if (r < 0 && !DisconnectIfClosed()) return r;
+    Drop();
   }
   if (r < 0) return r;
-  const char* sender = sd_bus_message_get_sender(reply);
-  owner_ = sender ? sender : "";
-  sd_bus_message_unref(reply);
   wanted_ = profile;
-  ++generation_;
+  retryNow_ = false;
+  backoff_ = kFirstRetryUsec;
+  Accept(sd_bus_message_get_sender(reply));
+  sd_bus_message_unref(reply);
   return 0;
 }
 
@@ -380,20 +523,36 @@ int BluezLink::Unregister() {
 // Withdraws whatever was asked for before, whether BlueZ still holds it or
 // not; a refusal only means there was nothing left to withdraw.
 void BluezLink::Withdraw() {
+  const bool wanted = wanted_.has_value();
   wanted_.reset();
+  published_ = false;
   owner_.clear();
-  ++generation_;
-  if (!bus_) return;
+  CancelRepublish();
+  if (!wanted || !bus_) return;
   sd_bus_message* call = nullptr;
   int r = NewProfileManagerCall(&call, "UnregisterProfile");
   if (r >= 0) r = sd_bus_message_append(call, "o", kProfileObjectPath);
-  if (r >= 0) r = sd_bus_call(bus_, call, callTimeoutUsec_.load(std::memory_order_relaxed), nullptr, nullptr);
+  if (r >= 0) r = Call(call, nullptr);
   sd_bus_message_unref(call);
   // Left unanswered, the profile may stay registered: see Register.
-  if (r == -ETIMEDOUT)
-    Disconnect();
-  else
-    DisconnectIfClosed();
+  if (bus_ && (r == -ETIMEDOUT || sd_bus_is_open(bus_) <= 0)) Drop();
+}
+
+// Only notes the answer: the connection is not to be closed from within
+// its own dispatch.
+int BluezLink::OnRepublishReply(sd_bus_message* m, void* userdata, sd_bus_error*) {
+  auto& link = *static_cast<BluezLink*>(userdata);
+  if (!sd_bus_message_is_method_error(m, nullptr) ||
+      sd_bus_message_is_method_error(m, "org.bluez.Error.AlreadyExists")) {
+    // Everything registered through this connection since the last
+    // withdrawal is the wanted record.
+    link.answer_ = Answer::kTaken;
+    const char* sender = sd_bus_message_get_sender(m);
+    link.answeredBy_ = sender ? sender : "";
+  } else {
+    link.answer_ = sd_bus_message_get_errno(m) == ETIMEDOUT ? Answer::kNoReply : Answer::kRefused;
+  }
+  return 0;
 }
 
 int BluezLink::OnRelease(sd_bus_message* m, void*, sd_bus_error*) {
@@ -411,30 +570,22 @@ int BluezLink::OnRequestDisconnection(sd_bus_message* m, void*, sd_bus_error*) {
   return sd_bus_reply_method_return(m, "");
 }
 
-// A BlueZ that (re)starts knows nothing of the profile: publish it again.
+// A BlueZ that goes forgets the profile; one that (re)starts knows nothing
+// of it: publish it again at once.
 int BluezLink::OnBluezOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error*) {
   auto& link = *static_cast<BluezLink*>(userdata);
   const char* name = nullptr;
   const char* oldOwner = nullptr;
   const char* newOwner = nullptr;
-  if (sd_bus_message_read(m, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
-  if (!link.wanted_ || !newOwner) return 0;
-  if (*newOwner == '\0') {
-    link.owner_.clear();
-    return 0;
-  }
+  if (sd_bus_message_read(m, "sss", &name, &oldOwner, &newOwner) < 0 || !newOwner) return 0;
+  link.bluezOwner_ = newOwner;
   if (link.owner_ == newOwner) return 0;
+  link.published_ = false;
   link.owner_.clear();
-  link.SendRegisterProfile(*link.wanted_, nullptr, true);
-  return 0;
-}
-
-int BluezLink::OnRegisterReply(sd_bus_message* m, void* userdata, sd_bus_error*) {
-  auto& link = Get();
-  if (reinterpret_cast<uintptr_t>(userdata) != link.generation_ || sd_bus_message_is_method_error(m, nullptr))
-    return 0;
-  const char* sender = sd_bus_message_get_sender(m);
-  link.owner_ = sender ? sender : "";
+  if (*newOwner) {
+    link.retryNow_ = true;
+    link.backoff_ = kFirstRetryUsec;
+  }
   return 0;
 }
 
@@ -447,7 +598,8 @@ int SetServiceBluez(const WSAQuerySet* record, int operation, uint32_t) {
     if (!profile.record.empty()) {
       profile.uuid = GuidToString(*record->lpServiceClassId);
       profile.name = record->lpszServiceInstanceName ? record->lpszServiceInstanceName : "";
-      r = BluezLink::Get().Run([&](BluezLink& link) { return link.Register(profile); });
+      r = BluezLink::Get().Run([profile](BluezLink& link) { return link.Register(profile); },
+                               [](BluezLink& link) { link.Withdraw(); });
     }
   } else if (operation == RNRSERVICE_DELETE) {
     r = BluezLink::Get().Run([](BluezLink& link) { return link.Unregister(); });

@@ -20,8 +20,13 @@ SocketHandle SocketPosix(int family, int type, int protocol) {
 }
 int BindPosix(SocketHandle s, const sockaddr* a, socklen_t n) { return ::bind(s, a, n); }
 int ListenPosix(SocketHandle s, int backlog) { return ::listen(s, backlog); }
+// A signal, or a connection that went before it was taken, is no failure
+// of the listening socket: wait on.
 SocketHandle AcceptPosix(SocketHandle s, sockaddr* a, socklen_t* n) {
-  return ::accept4(s, a, n, SOCK_CLOEXEC);
+  SocketHandle r;
+  do r = ::accept4(s, a, n, SOCK_CLOEXEC);
+  while (r < 0 && (errno == EINTR || errno == ECONNABORTED));
+  return r;
 }
 int GetSockNamePosix(SocketHandle s, sockaddr* a, socklen_t* n) { return ::getsockname(s, a, n); }
 // A signal is no failure of the stream: receive again.

@@ -1,8 +1,10 @@
 #include "ui/Supervisor.h"
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
+#include "decode/LegacyDecoder.h"
 #include "joystick/ControlState.h"
 #include "joystick/Joystick.h"
 #include "link/UdpClient.h"
@@ -34,8 +36,14 @@ void Disconnect(SupervisedWindow& window) {
   window.SetButtonBoxesEnabled(false);
   // Only what the window shows goes back to idle; the report's buttons keep
   // their value and nothing is pushed, so the driver keeps the last report.
-  ReportStore(gState.report.axisX, 0);
-  ReportStore(gState.report.axisY, 32768);
+  // The decoders hold legacyLock from their first report write to their
+  // push, so the idle axes never reach the driver mixed with a message's.
+  // The tick does not wait: a decoder at work right now leaves the axes to
+  // its message, which also marks the link as alive for the next tick.
+  if (std::unique_lock lock(legacyLock, std::try_to_lock); lock.owns_lock()) {
+    ReportStore(gState.report.axisX, 0);
+    ReportStore(gState.report.axisY, 32768);
+  }
   gState.feedbackForce.store(-10000, kRelaxed);
   gState.displayButtons.store(0, kRelaxed);
   gState.statusChanged.store(true, kRelaxed);

@@ -23,6 +23,7 @@ struct Fake {
   std::vector<int32_t> updateScript;
   size_t nextUpdate = 0;
   int32_t enabled = 1;
+  int32_t acquire = 1;
   bool recording = true;
   int logFd = -1;
   FakeVJoyUpdateHook hook = nullptr;
@@ -37,6 +38,8 @@ struct Fake {
     recording = true;
     const char* e = std::getenv("FAKE_VJOY_ENABLED");
     enabled = e ? static_cast<int32_t>(std::strtol(e, nullptr, 0)) : 1;
+    const char* a = std::getenv("FAKE_VJOY_ACQUIRE");
+    acquire = a ? static_cast<int32_t>(std::strtol(a, nullptr, 0)) : 1;
     if (const char* u = std::getenv("FAKE_VJOY_UPDATE"); u && *u) {
       updateScript.clear();
       for (const char* p = u; *p;) {
@@ -53,9 +56,9 @@ struct Fake {
     }
   }
 
-  void Record(int32_t kind, uint32_t device, const void* report) {
+  int32_t Record(int32_t kind, uint32_t device, const void* report, int32_t result) {
     if (recording) {
-      FakeVJoyCall call{kind, device, {}};
+      FakeVJoyCall call{kind, device, {}, result};
       if (report) std::memcpy(call.report, report, sizeof call.report);
       calls.push_back(call);
     }
@@ -77,6 +80,7 @@ struct Fake {
       ssize_t ignored = write(logFd, line.data(), line.size());
       (void)ignored;
     }
+    return result;
   }
 };
 
@@ -90,22 +94,20 @@ Fake& TheFake() {
 FAKE_EXPORT wendrix::VJoyBool vJoyEnabled(void) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
-  f.Record(FAKE_VJOY_ENABLED, 0, nullptr);
-  return f.enabled;
+  return f.Record(FAKE_VJOY_ENABLED, 0, nullptr, f.enabled);
 }
 
 FAKE_EXPORT int32_t GetVJDStatus(uint32_t device) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
-  f.Record(FAKE_VJOY_STATUS, device, nullptr);
-  return device == 1 ? wendrix::VJD_STAT_FREE : wendrix::VJD_STAT_MISS;
+  return f.Record(FAKE_VJOY_STATUS, device, nullptr,
+                  device == 1 ? wendrix::VJD_STAT_FREE : wendrix::VJD_STAT_MISS);
 }
 
 FAKE_EXPORT wendrix::VJoyBool AcquireVJD(uint32_t device) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
-  f.Record(FAKE_VJOY_ACQUIRE, device, nullptr);
-  return device == 1;
+  return f.Record(FAKE_VJOY_ACQUIRE, device, nullptr, device == 1 ? f.acquire : 0);
 }
 
 FAKE_EXPORT wendrix::VJoyBool UpdateVJD(uint32_t device, void* report) {
@@ -115,9 +117,8 @@ FAKE_EXPORT wendrix::VJoyBool UpdateVJD(uint32_t device, void* report) {
   int32_t result;
   {
     std::lock_guard g(f.lock);
-    f.Record(FAKE_VJOY_UPDATE, device, report);
     size_t i = f.nextUpdate < f.updateScript.size() ? f.nextUpdate++ : f.updateScript.size() - 1;
-    result = f.updateScript[i];
+    result = f.Record(FAKE_VJOY_UPDATE, device, report, f.updateScript[i]);
     hook = f.hook;
     context = f.hookContext;
   }
@@ -128,7 +129,7 @@ FAKE_EXPORT wendrix::VJoyBool UpdateVJD(uint32_t device, void* report) {
 FAKE_EXPORT void RelinquishVJD(uint32_t device) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
-  f.Record(FAKE_VJOY_RELINQUISH, device, nullptr);
+  f.Record(FAKE_VJOY_RELINQUISH, device, nullptr, 0);
 }
 
 FAKE_EXPORT void FakeVJoy_Reset(void) {
@@ -141,6 +142,12 @@ FAKE_EXPORT void FakeVJoy_SetEnabled(int32_t result) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   f.enabled = result;
+}
+
+FAKE_EXPORT void FakeVJoy_SetAcquire(int32_t result) {
+  Fake& f = TheFake();
+  std::lock_guard g(f.lock);
+  f.acquire = result;
 }
 
 FAKE_EXPORT void FakeVJoy_ScriptUpdates(const int32_t* results, size_t count) {

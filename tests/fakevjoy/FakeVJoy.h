@@ -5,6 +5,8 @@
 // call ("vJoyEnabled", "GetVJDStatus 1", "AcquireVJD 1",
 // "UpdateVJD 1 <192 hex digits of the report>", "RelinquishVJD 1");
 // FAKE_VJOY_ENABLED is the value vJoyEnabled returns (default 1);
+// FAKE_VJOY_ACQUIRE is the value AcquireVJD(1) returns (default 1; other
+// devices always fail);
 // FAKE_VJOY_UPDATE is a comma-separated list of UpdateVJD results, used in
 // order, the last one repeating (default 1).
 #pragma once
@@ -26,6 +28,7 @@ struct FakeVJoyCall {
   int32_t kind;
   uint32_t device;
   uint8_t report[96];  // UpdateVJD only
+  int32_t result;      // what the call returned; 0 for RelinquishVJD
 };
 
 using FakeVJoyUpdateHook = void (*)(const void* report, void* context);
@@ -34,6 +37,7 @@ using FakeVJoyUpdateHook = void (*)(const void* report, void* context);
 // environment again.
 void FakeVJoy_Reset(void);
 void FakeVJoy_SetEnabled(int32_t result);
+void FakeVJoy_SetAcquire(int32_t result);
 // Results of the next UpdateVJD calls, in order; the last one repeats.
 void FakeVJoy_ScriptUpdates(const int32_t* results, size_t count);
 void FakeVJoy_SetRecording(int32_t on);

@@ -93,11 +93,15 @@ TEST_F(VJoyBinding, FailedUpdateLatchesUntilReacquired) {
 
 TEST_F(VJoyBinding, ReacquisitionClearsTheLatchEvenWhenAcquisitionFails) {
   fake.SetEnabled(0);
+  fake.SetAcquire(0);
   fake.ScriptUpdates({0});
   PushJoystickReport();
   ASSERT_TRUE(gState.driverFailed.load());
   ReportStore(gState.report.axisX, 77);
   ReacquireJoystick();
+  const auto calls = fake.Calls();
+  ASSERT_EQ(calls.back().kind, FAKE_VJOY_ACQUIRE);
+  ASSERT_EQ(calls.back().result, 0) << "the device was not acquired";
   EXPECT_FALSE(gState.driverFailed.load());
   EXPECT_EQ(ReportLoad(gState.report.axisX), 77) << "re-acquisition leaves the report alone";
   PushJoystickReport();

@@ -1,12 +1,20 @@
 // The Bluetooth listener's passes against fake entries in Winsock2Entries
 // and a fake sleep: no radio, no bus, no real waiting.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -77,6 +85,14 @@ struct FakeStack {
 };
 
 FakeStack* fake = nullptr;
+
+// A listening Unix socket stands in for the RFCOMM one, with the real
+// accept entry, so that signals meet a real blocking accept.
+int listeningSocket = -1;
+SocketHandle (*realAccept)(SocketHandle, sockaddr*, socklen_t*) = nullptr;
+std::atomic<pid_t> listenerThread{0};
+std::atomic<int> signalsCaught{0};
+struct sigaction previousAction {};
 
 SocketHandle FakeSocket(int family, int type, int protocol) {
   if (fake->Note("socket")) return -1;
@@ -185,6 +201,8 @@ class BluetoothListener : public ::testing::Test {
   }
 
   void TearDown() override {
+    // Out of a real accept: it fails once the socket is shut down.
+    if (listeningSocket >= 0) ::shutdown(listeningSocket, SHUT_RDWR);
     if (server_) {
       server_->Terminate();
       {
@@ -197,6 +215,12 @@ class BluetoothListener : public ::testing::Test {
     }
     gState.wifiActive.store(false);
     Winsock2Entries = saved_;
+    if (listeningSocket >= 0) {
+      ::sigaction(SIGUSR1, &previousAction, nullptr);
+      ::close(listeningSocket);
+      listeningSocket = -1;
+      for (SocketHandle s : stack_.accepted) ::close(s);
+    }
     fake = nullptr;
   }
 
@@ -321,6 +345,86 @@ TEST_F(BluetoothListener, LaterPassesBindToAnyRadio) {
   const uint8_t zero[6] = {};
   EXPECT_EQ(std::memcmp(stack_.bound[1].bdaddr, zero, sizeof zero), 0);
   EXPECT_EQ(stack_.bound[1].channel, 0);
+}
+
+
+SocketHandle ListeningSocket(int, int, int) {
+  listenerThread.store(static_cast<pid_t>(::syscall(SYS_gettid)));
+  fake->Note("socket");
+  return listeningSocket;
+}
+
+SocketHandle RealAccept(SocketHandle s, sockaddr* address, socklen_t* length) {
+  fake->Note("accept");
+  return realAccept(s, address, length);
+}
+
+void CountSignal(int) { signalsCaught.fetch_add(1); }
+
+// Whether thread `tid` of this process is blocked in accept.
+bool InAccept(pid_t tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  long number = -1;
+  return static_cast<bool>(in >> number) && number == SYS_accept4;
+}
+
+bool Eventually(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+TEST_F(BluetoothListener, SignalsWhileAcceptingNeitherEndThePassNorWithdrawTheRecord) {
+  Winsock2EntryPoints fakes = Winsock2Entries;
+  Winsock2Entries = Winsock2EntryPoints{};
+  ASSERT_TRUE(LoadWinsock2());
+  realAccept = Winsock2Entries.accept;
+  Winsock2Entries = fakes;
+  Winsock2Entries.socket = &ListeningSocket;
+  Winsock2Entries.accept = &RealAccept;
+
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string name = "wendrix-bluetooth-test-" + std::to_string(::getpid());
+  std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract
+  const auto addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  listeningSocket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listeningSocket, 0);
+  ASSERT_EQ(::bind(listeningSocket, reinterpret_cast<sockaddr*>(&address), addressLength), 0);
+  ASSERT_EQ(::listen(listeningSocket, 4), 0);
+  auto connectClient = [&] {
+    const int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), addressLength), 0);
+    return client;
+  };
+
+  // A handler installed without SA_RESTART: the signal interrupts accept.
+  struct sigaction action {};
+  action.sa_handler = &CountSignal;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(::sigaction(SIGUSR1, &action, &previousAction), 0);
+
+  Start();
+  AwaitAccepting(1);
+  const pid_t tid = listenerThread.load();
+  for (int i = 1; i <= 3; ++i) {
+    ASSERT_TRUE(Eventually([&] { return InAccept(tid); }));
+    ASSERT_EQ(::syscall(SYS_tgkill, ::getpid(), tid, SIGUSR1), 0);
+    ASSERT_TRUE(Eventually([&] { return signalsCaught.load() >= i; }));
+  }
+
+  // The same socket goes on accepting; the record stays.
+  const int client = connectClient();
+  ASSERT_TRUE(stack_.WaitUntil([&] { return stack_.accepted.size() == 1; }));
+  EXPECT_EQ(stack_.CountNow("socket"), 1u);
+  EXPECT_EQ(stack_.CountNow("register"), 1u);
+  EXPECT_EQ(stack_.CountNow("delete"), 0u);
+  EXPECT_EQ(stack_.CountNow("sleep"), 0u);
+
+  ::close(client);
 }
 
 TEST_F(BluetoothListener, MissingEntriesOnlyMakeItWait) {

@@ -14,8 +14,10 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -28,6 +30,7 @@
 
 #include "link/BluetoothServer.h"
 #include "link/BluezRegistration.h"
+#include "link/winsock2.h"
 
 extern char** environ;
 
@@ -50,7 +53,8 @@ sd_bus* Connect(const std::string& address) {
   return bus;
 }
 
-// A dbus-daemon of its own, on a socket in a fresh directory.
+// A dbus-daemon of its own, on a socket in a fresh directory. It can be
+// killed and started again at the same address, and stopped and continued.
 class PrivateBus {
  public:
   PrivateBus() {
@@ -65,6 +69,17 @@ class PrivateBus {
         << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
            "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
            "<allow own=\"*\"/></policy></busconfig>\n";
+    Start();
+  }
+  ~PrivateBus() {
+    Kill();
+    fs::remove_all(dir_);
+  }
+
+  // Starts the daemon, unless it runs; true once it serves.
+  bool Start() {
+    if (pid_ > 0) return ready_;
+    fs::remove(dir_ / "socket");
     const std::string config = "--config-file=" + (dir_ / "bus.conf").string();
     const char* argv[] = {"dbus-daemon", config.c_str(), "--nofork", "--nopidfile", nullptr};
     // Its complaints go to a log beside the socket, shown if it never serves.
@@ -77,6 +92,7 @@ class PrivateBus {
                        environ) != 0)
       pid_ = -1;
     posix_spawn_file_actions_destroy(&files);
+    ready_ = false;
     const auto deadline = std::chrono::steady_clock::now() + kDeadline;
     while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
       if (sd_bus* probe = Connect(address_)) {
@@ -91,14 +107,20 @@ class PrivateBus {
       }
       std::this_thread::sleep_for(10ms);
     }
+    return ready_;
   }
-  ~PrivateBus() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    fs::remove_all(dir_);
+  // Ends it at once, as a crash would; its clients see the connection go.
+  void Kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    ready_ = false;
   }
+  // Freezes it: it accepts no connection and answers nothing until continued.
+  void Stop() { ::kill(pid_, SIGSTOP); }
+  void Continue() { ::kill(pid_, SIGCONT); }
+
   bool ready() const { return ready_; }
   std::string log() const {
     std::ifstream in(dir_ / "daemon.log");
@@ -113,6 +135,12 @@ class PrivateBus {
   bool ready_ = false;
 };
 
+// How the fake BlueZ below treats the first registrations it is asked for.
+struct FakeBluezScript {
+  int refuse = 0;      // the first ones fail, and nothing is registered
+  int unanswered = 0;  // then the next ones are registered, but never answered
+};
+
 // org.bluez with a ProfileManager1 that records what it is asked, refuses
 // a second registration of one object and forgets the profiles of a
 // connection that closes, as BlueZ does.
@@ -125,8 +153,10 @@ class FakeBluez {
     std::string uuid;
     std::map<std::string, std::string> options;
   };
+  using Script = FakeBluezScript;
 
-  explicit FakeBluez(const std::string& address) {
+  explicit FakeBluez(const std::string& address, Script script = {})
+      : refuse_(script.refuse), unanswered_(script.unanswered) {
     bus_ = Connect(address);
     if (!bus_ || sd_bus_add_object_vtable(bus_, nullptr, "/org/bluez", "org.bluez.ProfileManager1",
                                           kVtable, this) < 0 ||
@@ -139,7 +169,8 @@ class FakeBluez {
       while (!stop_.load()) {
         while (sd_bus_process(bus_, nullptr) > 0) {
         }
-        sd_bus_wait(bus_, 20'000);
+        // A bus that has gone is waited out until the fake ends.
+        if (sd_bus_wait(bus_, 20'000) < 0) std::this_thread::sleep_for(20ms);
       }
     });
   }
@@ -166,9 +197,6 @@ class FakeBluez {
       return holders == senders;
     });
   }
-  // Registers but leaves the caller without an answer, as a BlueZ that is
-  // too slow does.
-  void AnswerRegistrations(bool answer) { answer_.store(answer); }
 
  private:
   static int OnRegister(sd_bus_message* m, void* userdata, sd_bus_error* error) {
@@ -189,10 +217,21 @@ class FakeBluez {
       sd_bus_message_exit_container(m);
     }
     sd_bus_message_exit_container(m);
+    if (self.refuse_ > 0) {
+      --self.refuse_;
+      self.Record(std::move(call));
+      return sd_bus_error_set(error, "org.bluez.Error.NotReady", "Resource Not Ready");
+    }
     const bool known = !self.Hold(call.sender, call.path, true);
     self.Record(std::move(call));
     if (known) return sd_bus_error_set(error, "org.bluez.Error.AlreadyExists", "Already Exists");
-    return self.answer_.load() ? sd_bus_reply_method_return(m, "") : 1;
+    // Registered, but the caller is left without an answer, as by a BlueZ
+    // that is too slow.
+    if (self.unanswered_ > 0) {
+      --self.unanswered_;
+      return 1;
+    }
+    return sd_bus_reply_method_return(m, "");
   }
 
   static int OnUnregister(sd_bus_message* m, void* userdata, sd_bus_error* error) {
@@ -241,7 +280,8 @@ class FakeBluez {
   std::condition_variable changed_;
   std::vector<Call> calls_;
   std::set<std::pair<std::string, std::string>> held_;  // sender, object path
-  std::atomic<bool> answer_{true};
+  int refuse_;      // bus thread only
+  int unanswered_;  // bus thread only
 };
 
 const sd_bus_vtable FakeBluez::kVtable[] = {
@@ -339,12 +379,10 @@ TEST_F(BluezRegistration, WithdrawsTheEarlierRecordBeforeRegisteringAgain) {
 }
 
 TEST_F(BluezRegistration, RegistrationAnsweredTooLateIsNotLeftBehind) {
-  FakeBluez bluez(bus_.address());
-  bluez.AnswerRegistrations(false);
+  FakeBluez bluez(bus_.address(), {.unanswered = 1});
   SetBluezCallTimeout(300ms);
   EXPECT_EQ(Register(ListenerRecord(5)), -1);  // BlueZ took it, but too late
   SetBluezCallTimeout(5s);
-  bluez.AnswerRegistrations(true);
 
   ASSERT_EQ(Register(ListenerRecord(6)), 0);  // not refused as AlreadyExists
   // Only the new registration stays: the one of the timed-out call went
@@ -383,6 +421,163 @@ TEST_F(BluezRegistration, PublishesAgainWhenBluezRestarts) {
   EXPECT_EQ(Withdraw(), 0);
   EXPECT_EQ(Members(second.Calls()),
             (std::vector<std::string>{"RegisterProfile", "UnregisterProfile"}));
+}
+
+TEST_F(BluezRegistration, PublishesAgainOnANewBusAtTheSameAddress) {
+  auto first = std::make_unique<FakeBluez>(bus_.address());
+  ASSERT_EQ(Register(ListenerRecord(9)), 0);
+  bus_.Kill();  // the bus goes, and BlueZ with it
+  first.reset();
+
+  ASSERT_TRUE(bus_.Start()) << bus_.log();
+  FakeBluez second(bus_.address());
+  ASSERT_TRUE(second.WaitForCalls(1));
+  const auto calls = second.Calls();
+  EXPECT_EQ(calls[0].member, "RegisterProfile");
+  EXPECT_NE(calls[0].options.at("ServiceRecord").find("<uint8 value=\"0x09\" />"), std::string::npos);
+  EXPECT_TRUE(second.WaitForHolders({calls[0].sender}));
+
+  EXPECT_EQ(Withdraw(), 0);
+  EXPECT_TRUE(second.WaitForHolders({}));
+}
+
+// After BlueZ restarts, it first misbehaves as `script` says; the record is
+// published all the same, and only once.
+void RepublishesDespite(const std::string& address, FakeBluez::Script script) {
+  SetBluezCallTimeout(300ms);
+  auto first = std::make_unique<FakeBluez>(address);
+  ASSERT_EQ(Register(ListenerRecord(9)), 0);
+  first.reset();
+
+  FakeBluez second(address, script);
+  ASSERT_TRUE(second.WaitForCalls(2));
+  const auto calls = second.Calls();
+  EXPECT_EQ(Members(calls), (std::vector<std::string>{"RegisterProfile", "RegisterProfile"}));
+  EXPECT_NE(calls[1].options.at("ServiceRecord").find("<uint8 value=\"0x09\" />"), std::string::npos);
+  // An unanswered try went with its connection.
+  EXPECT_TRUE(second.WaitForHolders({calls[1].sender}));
+
+  EXPECT_EQ(Withdraw(), 0);
+  EXPECT_TRUE(second.WaitForHolders({}));
+}
+
+TEST_F(BluezRegistration, RepublishingRefusedIsTriedAgain) {
+  RepublishesDespite(bus_.address(), {.refuse = 1});
+}
+
+TEST_F(BluezRegistration, RepublishingUnansweredIsTriedAgain) {
+  RepublishesDespite(bus_.address(), {.unanswered = 1});
+}
+
+// The Bluetooth listener on a stand-in RFCOMM socket (channel 5), which
+// registers through the link under test and counts the outcomes.
+class ListenerOnFakeSocket {
+ public:
+  ListenerOnFakeSocket() {
+    self_ = this;
+    saved_ = Winsock2Entries;
+    Winsock2Entries = Winsock2EntryPoints{};
+    Winsock2Entries.socket = [](int, int, int) -> SocketHandle { return 100; };
+    Winsock2Entries.bind = [](SocketHandle, const sockaddr*, socklen_t) { return 0; };
+    Winsock2Entries.listen = [](SocketHandle, int) { return 0; };
+    Winsock2Entries.getsockname = [](SocketHandle, sockaddr* address, socklen_t* length) {
+      SockAddrRfcomm rfcomm{};
+      rfcomm.family = AF_BLUETOOTH;
+      rfcomm.channel = 5;
+      std::memcpy(address, &rfcomm, sizeof rfcomm);
+      *length = sizeof rfcomm;
+      return 0;
+    };
+    Winsock2Entries.WSASetService = &SetService;
+    Winsock2Entries.accept = &Accept;
+    Winsock2Entries.closesocket = [](SocketHandle) { return 0; };
+    server_ = std::make_unique<TBluetoothServer>([](SocketHandle) {},
+                                                 [](uint32_t) { std::this_thread::sleep_for(1ms); });
+    server_->Start();
+  }
+  ~ListenerOnFakeSocket() {
+    Stop();
+    Winsock2Entries = saved_;
+    self_ = nullptr;
+  }
+
+  // Makes accept fail, which withdraws the record, and waits for the end.
+  void Stop() {
+    if (!server_) return;
+    server_->Terminate();
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    server_->WaitFor();
+    server_.reset();
+  }
+
+  bool WaitUntil(const std::function<bool()>& condition) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kDeadline, condition);
+  }
+
+  // Guarded by the mutex, as in a WaitUntil condition.
+  int registered = 0;
+  int refused = 0;
+  int withdrawn = 0;
+  bool accepting = false;
+
+ private:
+  static int SetService(const WSAQuerySet* record, int operation, uint32_t flags) {
+    const int r = SetServiceBluez(record, operation, flags);
+    std::lock_guard lock(self_->mutex_);
+    if (operation != RNRSERVICE_REGISTER)
+      ++self_->withdrawn;
+    else
+      ++(r == 0 ? self_->registered : self_->refused);
+    self_->changed_.notify_all();
+    return r;
+  }
+
+  static SocketHandle Accept(SocketHandle, sockaddr*, socklen_t*) {
+    std::unique_lock lock(self_->mutex_);
+    self_->accepting = true;
+    self_->changed_.notify_all();
+    self_->changed_.wait(lock, [] { return self_->stopping_; });
+    self_->accepting = false;
+    return -1;
+  }
+
+  static inline ListenerOnFakeSocket* self_ = nullptr;
+  Winsock2EntryPoints saved_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stopping_ = false;
+  std::unique_ptr<TBluetoothServer> server_;
+};
+
+TEST_F(BluezRegistration, ListenerWaitsOutAStalledBusAndPublishesOnceItResumes) {
+  FakeBluez bluez(bus_.address());
+  SetBluezCallTimeout(300ms);
+  bus_.Stop();
+  ListenerOnFakeSocket listener;
+  // Registrations return while the bus stands still, and the listener
+  // goes on trying.
+  ASSERT_TRUE(listener.WaitUntil([&] { return listener.refused >= 2; }));
+  EXPECT_TRUE(listener.WaitUntil([&] { return listener.registered == 0; }));
+
+  bus_.Continue();
+  ASSERT_TRUE(listener.WaitUntil([&] { return listener.registered == 1 && listener.accepting; }));
+  const auto calls = bluez.Calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back().member, "RegisterProfile");
+  EXPECT_TRUE(bluez.WaitForHolders({calls.back().sender}));
+
+  // The withdrawal, too, returns while the bus stands still; the record
+  // goes with the connection closed meanwhile.
+  bus_.Stop();
+  listener.Stop();
+  EXPECT_EQ(listener.withdrawn, 1);
+  bus_.Continue();
+  EXPECT_TRUE(bluez.WaitForHolders({}));
 }
 
 TEST_F(BluezRegistration, ProfileObjectAnswersBluez) {

@@ -28,6 +28,7 @@ FakeDriver::FakeDriver() {
   }
   reset_ = Need<decltype(reset_)>("FakeVJoy_Reset");
   setEnabled_ = Need<decltype(setEnabled_)>("FakeVJoy_SetEnabled");
+  setAcquire_ = Need<decltype(setAcquire_)>("FakeVJoy_SetAcquire");
   script_ = Need<decltype(script_)>("FakeVJoy_ScriptUpdates");
   setRecording_ = Need<decltype(setRecording_)>("FakeVJoy_SetRecording");
   count_ = Need<decltype(count_)>("FakeVJoy_CallCount");

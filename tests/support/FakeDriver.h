@@ -17,6 +17,7 @@ class FakeDriver {
 
   void Reset() const { reset_(); }
   void SetEnabled(int32_t result) const { setEnabled_(result); }
+  void SetAcquire(int32_t result) const { setAcquire_(result); }
   void ScriptUpdates(std::vector<int32_t> results) const { script_(results.data(), results.size()); }
   void SetRecording(bool on) const { setRecording_(on ? 1 : 0); }
   void SetUpdateHook(FakeVJoyUpdateHook hook, void* context) const { setHook_(hook, context); }
@@ -29,6 +30,7 @@ class FakeDriver {
   FakeDriver();
   decltype(&FakeVJoy_Reset) reset_;
   decltype(&FakeVJoy_SetEnabled) setEnabled_;
+  decltype(&FakeVJoy_SetAcquire) setAcquire_;
   decltype(&FakeVJoy_ScriptUpdates) script_;
   decltype(&FakeVJoy_SetRecording) setRecording_;
   decltype(&FakeVJoy_CallCount) count_;

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FakeDriver.h"
+#include "decode/LegacyDecoder.h"
 #include "joystick/ControlState.h"
 #include "ui/Supervisor.h"
 #include "ui/WebPages.h"
@@ -192,6 +197,32 @@ TEST_F(Supervisor, DataArrivingDuringATickCountsForTheNext) {
   window_.onAnnounce = nullptr;
   SuperviseConnections(window_);
   EXPECT_EQ(Current(), kWifi);
+}
+
+TEST_F(Supervisor, DisconnectDuringADecoderCallLeavesTheAxesToItsMessage) {
+  Enter(kWifi);
+  ReportStore(gState.report.axisX, 1234);
+  ReportStore(gState.report.axisY, 55);
+  // A decoder between its report writes and its push holds legacyLock.
+  std::promise<void> held, release;
+  std::thread decoder([&] {
+    std::lock_guard lock(legacyLock);
+    held.set_value();
+    release.get_future().wait();
+  });
+  held.get_future().wait();
+  auto tick = std::async(std::launch::async, [&] { Tick(false, false); });
+  const bool returned = tick.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  release.set_value();
+  decoder.join();
+  tick.wait();
+  ASSERT_TRUE(returned) << "the tick waited for the decoder";
+
+  EXPECT_EQ(Current(), kIdle);
+  EXPECT_EQ(ReportLoad(gState.report.axisX), 1234);
+  EXPECT_EQ(ReportLoad(gState.report.axisY), 55);
+  EXPECT_EQ(gState.displayButtons.load(), 0);
+  EXPECT_EQ(gState.feedbackForce.load(), -10000);
 }
 
 TEST(StatusRow, ShowsOneControlPerLine) {
