@@ -303,7 +303,7 @@ std::string RenderWaitingLive(const StatusSnapshot& s) {
                                                      : Span("wait", "not sent yet");
     addresses += "</div>";
   }
-  html += Row("Announced from (to broadcast)", addresses);
+  html += Row("Announced from", addresses);
   html += Row("TCP 41503", ListenerText(s.tcp));
   html += Row("UDP 41503", ListenerText(s.udp));
   html += Row("Bluetooth", BluetoothText(s));
