@@ -337,25 +337,24 @@ std::string RenderConnectedLive(const StatusSnapshot& s) {
   return html;
 }
 
-std::string ErrorResponse(int status) {
+static std::string ErrorAnswer(int status, bool withBody) {
   const std::string body = "<!DOCTYPE html><title>" + std::to_string(status) + "</title><p>Error " +
                            std::to_string(status) + ".</p>\n";
-  return Response(status, "text/html; charset=utf-8", body, true);
+  return Response(status, "text/html; charset=utf-8", body, withBody);
 }
+
+std::string ErrorResponse(int status) { return ErrorAnswer(status, true); }
 
 std::string AnswerRequest(const HttpRequest& request, uint16_t port, LiveSource& live) {
   if (request.status != 200) return ErrorResponse(request.status == 0 ? 400 : request.status);
-  if (!IsOwnHost(request.host, port)) return ErrorResponse(403);
   const bool head = request.method == "HEAD";
-  if (!head && request.method != "GET") {
-    std::string response = ErrorResponse(405);
-    return response;
-  }
+  if (!IsOwnHost(request.host, port)) return ErrorAnswer(403, !head);
+  if (!head && request.method != "GET") return ErrorResponse(405);
   const size_t question = request.target.find('?');
   const std::string_view path = request.target.substr(0, question);
   const std::string_view query =
       question == std::string_view::npos ? std::string_view() : request.target.substr(question + 1);
-  if (!path.starts_with(kPagePrefix)) return ErrorResponse(404);
+  if (!path.starts_with(kPagePrefix)) return ErrorAnswer(404, !head);
   const std::string_view name = path.substr(kPagePrefix.size());
 
   constexpr const char* kHtml = "text/html; charset=utf-8";
@@ -371,7 +370,7 @@ std::string AnswerRequest(const HttpRequest& request, uint16_t port, LiveSource&
   if (name == "style.css") return Response(200, "text/css; charset=utf-8", std::string(kStyleFile), !head);
   if (name == "live.js")
     return Response(200, "application/javascript; charset=utf-8", std::string(kScriptFile), !head);
-  return ErrorResponse(404);
+  return ErrorAnswer(404, !head);
 }
 
 }  // namespace wendrix

@@ -84,6 +84,9 @@ TEST(StatusSite, RefusesOtherMethodsPathsAndHosts) {
                              "/zodevur_app/EN/waiting.php", "/zodevur_app/en/waiting.php/x",
                              "/zodevur_app/en/../en/waiting.php"})
     EXPECT_EQ(Ask("GET", target).status, 404) << target;
+  const Reply missing = Ask("HEAD", "/zodevur_app/en/none.php");
+  EXPECT_EQ(missing.status, 404);
+  EXPECT_EQ(missing.body, "");
   // A name that a foreign page made point here, another port, no Host.
   for (const char* host : {"evil.example:40123", "127.0.0.1", "127.0.0.1:40124", "localhost",
                            "localhost.:40123", "127.0.0.2:40123", "", "127.0.0.1:40123x"})
