@@ -1,3 +1,8 @@
+// WSAPoll and WSA_FLAG_NO_HANDLE_INHERIT come with Windows 7 SP1.
+#if !defined(_WIN32_WINNT) || _WIN32_WINNT < 0x0601
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601
+#endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
