@@ -23,8 +23,10 @@ struct SystemFacts {
   FirewallFacts firewall;
 };
 
-// Reads the facts now; a few small reads, for a page request.
-SystemFacts ReadSystemFacts();
+// Reads the facts now; a few small reads, for a page request. `root` is
+// put before every file the facts are read from (tests give a tree of
+// their own); the computer's name is always the system's.
+SystemFacts ReadSystemFacts(const std::string& root = {});
 
 // Platform wording of the fixes the pages give.
 struct PlatformAdvice {

@@ -25,8 +25,8 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
 
 // Directory entries whose names start with `prefix`, "." and ".." aside.
 template <typename Visit>
-void ForEachEntry(const char* directory, std::string_view prefix, Visit visit) {
-  DIR* dir = ::opendir(directory);
+void ForEachEntry(const std::string& directory, std::string_view prefix, Visit visit) {
+  DIR* dir = ::opendir(directory.c_str());
   if (!dir) return;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name = entry->d_name;
@@ -36,12 +36,12 @@ void ForEachEntry(const char* directory, std::string_view prefix, Visit visit) {
   ::closedir(dir);
 }
 
-bool ProcessRunning(std::string_view command) {
+bool ProcessRunning(const std::string& root, std::string_view command) {
   bool found = false;
-  ForEachEntry("/proc", "", [&](std::string_view pid) {
+  ForEachEntry(root + "/proc", "", [&](std::string_view pid) {
     if (found || pid.find_first_not_of("0123456789") != std::string_view::npos) return;
     std::string comm;
-    if (ReadWholeFile("/proc/" + std::string(pid) + "/comm", comm) &&
+    if (ReadWholeFile(root + "/proc/" + std::string(pid) + "/comm", comm) &&
         std::string_view(comm).substr(0, comm.find('\n')) == command)
       found = true;
   });
@@ -57,18 +57,18 @@ bool HasLine(const std::string& text, std::string_view wanted) {
 
 // ufw keeps each rule as a "### tuple ###" comment in user.rules, which
 // only root may read on a default installation.
-FirewallFacts ReadUfw() {
+FirewallFacts ReadUfw(const std::string& root) {
   FirewallFacts facts;
   facts.name = "ufw";
   facts.fix = "sudo ufw allow 41503";
   std::string conf;
-  if (!ReadWholeFile("/etc/ufw/ufw.conf", conf)) {
+  if (!ReadWholeFile(root + "/etc/ufw/ufw.conf", conf)) {
     facts.active = Answer::kNo;
     return facts;
   }
   facts.active = HasLine(conf, "ENABLED=yes") ? Answer::kYes : Answer::kNo;
   std::string rules;
-  if (!ReadWholeFile("/etc/ufw/user.rules", rules)) {
+  if (!ReadWholeFile(root + "/etc/ufw/user.rules", rules)) {
     facts.detail = "its rules can be read by root only";
     return facts;
   }
@@ -82,18 +82,19 @@ FirewallFacts ReadUfw() {
 
 // firewalld's own zones live under /usr/lib; only zones changed by the
 // administrator are in /etc, so a port found there is the one sure answer.
-FirewallFacts ReadFirewalld() {
+FirewallFacts ReadFirewalld(const std::string& root) {
   FirewallFacts facts;
   facts.name = "firewalld";
   facts.fix =
       "sudo firewall-cmd --permanent --add-port=41503/tcp --add-port=41503/udp && "
       "sudo firewall-cmd --reload";
-  facts.active = ProcessRunning("firewalld") ? Answer::kYes : Answer::kNo;
+  facts.active = ProcessRunning(root, "firewalld") ? Answer::kYes : Answer::kNo;
   bool tcp = false;
   bool udp = false;
-  ForEachEntry("/etc/firewalld/zones", "", [&](std::string_view name) {
+  const std::string zones = root + "/etc/firewalld/zones/";
+  ForEachEntry(zones, "", [&](std::string_view name) {
     std::string zone;
-    if (!ReadWholeFile("/etc/firewalld/zones/" + std::string(name), zone)) return;
+    if (!ReadWholeFile(zones + std::string(name), zone)) return;
     tcp = tcp || zone.find("protocol=\"tcp\" port=\"41503\"") != std::string::npos ||
           zone.find("port=\"41503\" protocol=\"tcp\"") != std::string::npos;
     udp = udp || zone.find("protocol=\"udp\" port=\"41503\"") != std::string::npos ||
@@ -104,10 +105,10 @@ FirewallFacts ReadFirewalld() {
   return facts;
 }
 
-FirewallFacts ReadFirewall() {
-  FirewallFacts firewalld = ReadFirewalld();
+FirewallFacts ReadFirewall(const std::string& root) {
+  FirewallFacts firewalld = ReadFirewalld(root);
   if (firewalld.active == Answer::kYes) return firewalld;
-  FirewallFacts ufw = ReadUfw();
+  FirewallFacts ufw = ReadUfw(root);
   if (ufw.active == Answer::kYes) return ufw;
   FirewallFacts none;
   none.active = Answer::kNo;
@@ -117,21 +118,22 @@ FirewallFacts ReadFirewall() {
 
 }  // namespace
 
-SystemFacts ReadSystemFacts() {
+SystemFacts ReadSystemFacts(const std::string& root) {
   SystemFacts facts;
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) == 0) facts.computerName = name;
   int adapters = 0;
   bool classPresent = false;
-  if (DIR* dir = ::opendir("/sys/class/bluetooth")) {
+  const std::string radios = root + "/sys/class/bluetooth";
+  if (DIR* dir = ::opendir(radios.c_str())) {
     classPresent = true;
     ::closedir(dir);
   }
-  ForEachEntry("/sys/class/bluetooth", "hci", [&](std::string_view entry) {
+  ForEachEntry(radios, "hci", [&](std::string_view entry) {
     if (entry.find(':') == std::string_view::npos) ++adapters;  // hci0, not hci0:1 links
   });
   facts.bluetoothAdapters = classPresent ? adapters : 0;
-  facts.firewall = ReadFirewall();
+  facts.firewall = ReadFirewall(root);
   return facts;
 }
 

@@ -58,7 +58,7 @@ FirewallFacts ReadFirewall() {
 
 }  // namespace
 
-SystemFacts ReadSystemFacts() {
+SystemFacts ReadSystemFacts(const std::string&) {
   SystemFacts facts;
   char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD length = sizeof name;
