@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <X11/Xlib.h>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -83,6 +84,7 @@ class Child {
   ~Child() { Stop(); }
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
 
   // Whether it has ended; collects it if so.
   bool Ended() {
@@ -232,18 +234,24 @@ bool PaneShows(const QImage& shot, QRgb stripe) {
   return false;
 }
 
-// Ports something in this network namespace listens on at 127.0.0.1,
-// 41503 aside: the program's page server.
-std::vector<int> LoopbackPagePorts() {
+// Ports the process listens on at 127.0.0.1, 41503 aside: its page server.
+std::vector<int> LoopbackPagePorts(pid_t pid) {
+  std::vector<std::string> inodes;
+  std::error_code error;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    const std::string target = fs::read_symlink(fd.path(), error).string();
+    if (target.starts_with("socket:[")) inodes.push_back(target.substr(8, target.size() - 9));
+  }
   std::vector<int> ports;
   std::ifstream table("/proc/net/tcp");
   std::string line;
   std::getline(table, line);
   while (std::getline(table, line)) {
     std::istringstream fields(line);
-    std::string slot, local, remote, state;
-    fields >> slot >> local >> remote >> state;
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
     if (state != "0A" || !local.starts_with("0100007F:")) continue;
+    if (std::find(inodes.begin(), inodes.end(), inode) == inodes.end()) continue;
     const int port = std::stoi(local.substr(9), nullptr, 16);
     if (port != 41503) ports.push_back(port);
   }
@@ -348,7 +356,7 @@ TEST_F(WindowEndToEnd, PhoneDrivesTheWindowAndSilenceReturnsItToIdle) {
       << Slurp(dir_ / "program.log");
 
   // The pane shows the program's own waiting page, served on 127.0.0.1.
-  const std::vector<int> pagePorts = LoopbackPagePorts();
+  const std::vector<int> pagePorts = LoopbackPagePorts(program_.Pid());
   ASSERT_EQ(pagePorts.size(), 1u) << "no page server, or more than one";
   EXPECT_EQ(StatusLine(pagePorts[0], "/zodevur_app/en/waiting.php?v=5.1"), "HTTP/1.1 200 OK");
   QImage waiting;
