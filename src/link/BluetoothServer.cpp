@@ -6,6 +6,8 @@
 
 #include "BuildConfig.h"
 #include "joystick/ControlState.h"
+#include "joystick/StatusRecord.h"
+#include "link/SocketsExtra.h"
 #include "link/winsock2.h"
 
 namespace wendrix {
@@ -15,6 +17,17 @@ void SleepMilliseconds(uint32_t milliseconds) {
 }
 
 namespace {
+
+void ShowState(BluetoothState state) { gStatus.bluetooth.store(state, kRelaxed); }
+
+// The radio address of an accepted phone, as one number for the status pages.
+void ShowPeer(const SockAddrRfcomm& peer, socklen_t length) {
+  uint64_t address = 0;
+  if (length >= static_cast<socklen_t>(sizeof peer))
+    for (int i = 5; i >= 0; --i) address = address << 8 | peer.bdaddr[i];
+  gStatus.bluetoothPeer.store(address, kRelaxed);
+}
+
 char wsaData[512];  // filled by WSAStartup, read by nobody
 const std::string kComment = std::string("More info on ") + kWebSite;
 }  // namespace
@@ -50,7 +63,10 @@ void TBluetoothServer::RunPass(SockAddrRfcomm& address, socklen_t& addressLength
     return;
 
   const SocketHandle s = ws.socket(AF_BLUETOOTH, SOCK_STREAM, kBtProtoRfcomm);
-  if (s < 0) return;
+  if (s < 0) {
+    ShowState(BluetoothState::kNoBluetooth);
+    return;
+  }
 
   // Every pass binds to any radio on a channel the kernel picks.
   address = SockAddrRfcomm{};
@@ -60,6 +76,7 @@ void TBluetoothServer::RunPass(SockAddrRfcomm& address, socklen_t& addressLength
 
   if (ws.bind(s, raw, sizeof address) == kSocketError || ws.listen(s, 4) == kSocketError ||
       ws.getsockname(s, raw, &addressLength) == kSocketError) {
+    ShowState(BluetoothState::kNoAdapter);
     ws.closesocket(s);
     return;
   }
@@ -79,15 +96,23 @@ void TBluetoothServer::RunPass(SockAddrRfcomm& address, socklen_t& addressLength
   record.lpcsaBuffer = &csAddr;
 
   if (ws.WSASetService(&record, RNRSERVICE_REGISTER, 0) == kSocketError) {
+    ShowState(IsRegistrarUnreachable(LastSocketError()) ? BluetoothState::kNoBluez
+                                                        : BluetoothState::kRefused);
     ws.closesocket(s);
     return;
   }
+  gStatus.bluetoothChannel.store(address.channel, kRelaxed);
+  ShowState(BluetoothState::kRegistered);
 
   while (!Terminated()) {
-    const SocketHandle accepted = ws.accept(s, nullptr, nullptr);
+    SockAddrRfcomm peer{};
+    socklen_t peerLength = sizeof peer;
+    const SocketHandle accepted = ws.accept(s, reinterpret_cast<sockaddr*>(&peer), &peerLength);
     if (accepted < 0) break;
+    ShowPeer(peer, peerLength);
     AcceptCallback_(accepted);
   }
+  ShowState(BluetoothState::kAcceptFailed);
   // The record would name a channel nobody listens on any more.
   ws.WSASetService(&record, RNRSERVICE_DELETE, 0);
   ws.closesocket(s);

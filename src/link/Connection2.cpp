@@ -4,6 +4,7 @@
 
 #include "decode/FramedDecoder.h"
 #include "joystick/ControlState.h"
+#include "joystick/StatusRecord.h"
 #include "link/Protocol.h"
 #include "link/StreamRead.h"
 
@@ -11,11 +12,13 @@ namespace wendrix {
 
 void OnWifiFrame(const uint8_t* payload, int32_t length) {
   gState.wifiDataSeen.store(true, kRelaxed);
+  CountWifiMessages(1);
   DecodeFramedMessage(payload, length);
 }
 
 void OnBluetoothFrame(const uint8_t* payload, int32_t length) {
   gState.bluetoothDataSeen.store(true, kRelaxed);
+  CountBluetoothMessages(1);
   DecodeFramedMessage(payload, length);
 }
 

@@ -1,6 +1,16 @@
 #include "link/ListenerControl.h"
 
+#include "link/SocketsExtra.h"
+
 namespace wendrix {
+
+SocketHandle ShowListenerState(std::atomic<ListenerState>& state, SocketHandle s) {
+  const ListenerState now = s != kInvalidSocket                    ? ListenerState::kListening
+                            : IsAddressInUse(LastSocketError()) ? ListenerState::kPortBusy
+                                                                  : ListenerState::kFailed;
+  state.store(now, std::memory_order_relaxed);
+  return s;
+}
 
 bool ListenerControl::Publish(SocketHandle s) {
   std::lock_guard lock(mutex_);

@@ -8,11 +8,16 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "joystick/StatusRecord.h"
 #include "link/ListenerTimings.h"
 #include "link/Sockets.h"
 #include "link/Thread.h"
 
 namespace wendrix {
+
+// Shows in `state` what opening the listening socket `s` came to, the
+// error still being the open's; returns `s`.
+SocketHandle ShowListenerState(std::atomic<ListenerState>& state, SocketHandle s);
 
 class ListenerControl {
  public:

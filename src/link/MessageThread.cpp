@@ -5,8 +5,10 @@
 
 #include "decode/LegacyDecoder.h"
 #include "joystick/ControlState.h"
+#include "joystick/StatusRecord.h"
 #include "link/Connection2.h"
 #include "link/Protocol.h"
+#include "link/SocketsExtra.h"
 #include "link/StreamRead.h"
 
 namespace wendrix {
@@ -18,6 +20,12 @@ static void StartSession(SocketHandle accepted, LinkKind link) {
 
 void OnWifiClientAccepted(SocketHandle accepted) {
   gState.lastSequence.store(0, kRelaxed);
+  uint32_t peer = 0;
+  uint16_t peerPort = 0;
+  if (PeerAddress(accepted, peer, peerPort)) {
+    gStatus.wifiPeerAddress.store(peer, kRelaxed);
+    gStatus.wifiPeerPort.store(peerPort, kRelaxed);
+  }
   StartSession(accepted, LinkKind::Wifi);
 }
 
@@ -71,12 +79,14 @@ void TMessageThread::ServeLegacyStream() {
     if (whole > 0) DecodeLegacyRecords(buffer_, buffer_ + whole, true);
     partial = total - whole;
     std::memmove(buffer_, buffer_ + whole, partial);
-    MarkDataSeen();
+    MarkDataSeen(whole / kLegacyRecordSize);
   }
 }
 
-void TMessageThread::MarkDataSeen() const {
+void TMessageThread::MarkDataSeen(size_t records) const {
   (Link == LinkKind::Wifi ? gState.wifiDataSeen : gState.bluetoothDataSeen).store(true, kRelaxed);
+  (Link == LinkKind::Wifi ? gStatus.wifiMessages : gStatus.bluetoothMessages)
+      .fetch_add(records, kRelaxed);
 }
 
 }  // namespace wendrix

@@ -38,7 +38,8 @@ class TMessageThread final : public TThread {
   // after the `received` ones.
   bool ReadRemaining(size_t received, size_t missing);
   void ServeLegacyStream();
-  void MarkDataSeen() const;
+  // Raises the link's data-seen flag and counts the records taken.
+  void MarkDataSeen(size_t records) const;
 
   SocketHandle ClientSocket;
   LinkKind Link;

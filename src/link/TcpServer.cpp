@@ -2,6 +2,7 @@
 
 #include <csignal>
 
+#include "joystick/StatusRecord.h"
 #include "link/ListenerTimings.h"
 
 namespace wendrix {
@@ -22,7 +23,8 @@ static SocketHandle OpenListeningSocket(uint16_t port) {
 
 void TTcpServer::Execute() {
   control_.ServeUntilStopped(
-      *this, listeningPort_, [this] { return OpenListeningSocket(port_); },
+      *this, listeningPort_,
+      [this] { return ShowListenerState(gStatus.tcpListener, OpenListeningSocket(port_)); },
       [this](SocketHandle listening) { AcceptLoop(listening); });
 }
 

@@ -33,7 +33,7 @@ class TUdpClient {
 
   // One pass: the announcement to the directed broadcast address of every
   // IPv4 interface but 127.0.0.1. Every socket it opens is closed before
-  // it returns; nothing is reported.
+  // it returns; each address and whether its send worked go to gStatus.
   void AnnounceOnAllInterfaces();
 
   SocketHandle SendSocket = kInvalidSocket;
@@ -41,7 +41,8 @@ class TUdpClient {
   int32_t AnnouncementLength = 0;
 
  private:
-  void AnnounceOn(uint32_t address, uint32_t netmask);
+  // Whether the whole announcement went out.
+  bool AnnounceOn(uint32_t address, uint32_t netmask);
   void CloseSendSocket();
 };
 

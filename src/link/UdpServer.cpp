@@ -2,7 +2,9 @@
 
 #include "decode/LegacyDecoder.h"
 #include "joystick/ControlState.h"
+#include "joystick/StatusRecord.h"
 #include "link/ListenerTimings.h"
+#include "link/SocketsExtra.h"
 
 namespace wendrix {
 
@@ -17,7 +19,8 @@ static SocketHandle OpenDatagramSocket(uint16_t port) {
 
 void TUdpServer::Execute() {
   control_.ServeUntilStopped(
-      *this, receivingPort_, [this] { return OpenDatagramSocket(port_); },
+      *this, receivingPort_,
+      [this] { return ShowListenerState(gStatus.udpListener, OpenDatagramSocket(port_)); },
       [this](SocketHandle s) {
         DatagramSocket = s;
         ReceiveLoop();
@@ -29,10 +32,15 @@ void TUdpServer::ReceiveLoop() {
   // One buffer for every datagram; a longer datagram fails the receive.
   uint8_t buffer[kUdpBufferSize];
   while (!Terminated()) {
-    const long n = ReceiveDatagram(DatagramSocket, buffer, sizeof buffer);
+    uint32_t sender = 0;
+    uint16_t senderPort = 0;
+    const long n = ReceiveDatagramFrom(DatagramSocket, buffer, sizeof buffer, sender, senderPort);
     if (n >= 0 && IsControlDatagram(buffer, static_cast<size_t>(n))) {
       DecodeLegacyRecords(buffer + 1, buffer + kDatagramSize, false);
       gState.wifiDataSeen.store(true, kRelaxed);
+      CountWifiMessages(1);
+      gStatus.wifiPeerAddress.store(sender, kRelaxed);
+      gStatus.wifiPeerPort.store(senderPort, kRelaxed);
     } else if (n < 0 && IsResourceShortage(LastSocketError())) {
       control_.Pause(kResourceRetryPause);
     }

@@ -8,8 +8,8 @@
 #include <array>
 #include <string>
 
-#include "BuildConfig.h"
 #include "app/Services.h"
+#include "status/ServerBase.h"
 #include "ui/ControlDisplay.h"
 #include "ui/Supervisor.h"
 
@@ -26,7 +26,7 @@ namespace wendrix {
 
 // What the window is made with; tests replace the defaults.
 struct MainFormSetup {
-  std::string serverBase = kServerBase;
+  std::string serverBase = ServerBaseAddress();
   void (*startServices)() = &StartServices;
 };
 

@@ -7,6 +7,7 @@
 #include "decode/LegacyDecoder.h"
 #include "joystick/ControlState.h"
 #include "joystick/Joystick.h"
+#include "joystick/StatusRecord.h"
 #include "link/UdpClient.h"
 #include "ui/WebPages.h"
 
@@ -69,6 +70,14 @@ bool FollowLink(std::atomic<bool>& active, const std::atomic<bool>& other, bool 
   return seen;
 }
 
+// Keeps the time a link became active for the status pages; 0 while idle.
+void ShowActiveSince(std::atomic<int64_t>& since, bool active) {
+  if (!active)
+    since.store(0, kRelaxed);
+  else if (since.load(kRelaxed) == 0)
+    since.store(WallClockMilliseconds(), kRelaxed);
+}
+
 std::string StatusPage() {
   if (!gState.connected.load(kRelaxed)) return std::string(kWaitingPage);
   const bool wifi = gState.wifiActive.load(kRelaxed);
@@ -94,6 +103,8 @@ void SuperviseConnections(SupervisedWindow& window) {
 
   FollowLink(gState.wifiActive, gState.bluetoothActive, wifiSeen);
   if (FollowLink(gState.bluetoothActive, gState.wifiActive, bluetoothSeen)) window.RepaintMainWindow();
+  ShowActiveSince(gStatus.wifiSince, gState.wifiActive.load(kRelaxed));
+  ShowActiveSince(gStatus.bluetoothSince, gState.bluetoothActive.load(kRelaxed));
 
   if (!gState.statusChanged.load(kRelaxed)) return;
   gState.statusChanged.store(false, kRelaxed);

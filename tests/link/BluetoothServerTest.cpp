@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -25,6 +26,7 @@
 
 #include "BuildConfig.h"
 #include "joystick/ControlState.h"
+#include "joystick/StatusRecord.h"
 #include "link/BluetoothServer.h"
 #include "link/winsock2.h"
 
@@ -58,6 +60,8 @@ struct FakeStack {
   std::vector<int> backlogs;
   std::vector<Registration> registrations;
   std::vector<SocketHandle> accepted;
+  int registerError = EACCES;  // errno of a failing registration
+  std::vector<BluetoothState> statesAtSleep;  // what gStatus showed at each wait
 
   // Records the call; true when it is scripted to fail.
   bool Note(const std::string& call) {
@@ -151,19 +155,26 @@ int FakeSetService(const WSAQuerySet* record, int operation, uint32_t flags) {
     std::lock_guard lock(fake->mutex);
     fake->registrations.push_back(r);
   }
-  return fake->Note("register") ? -1 : 0;
+  if (!fake->Note("register")) return 0;
+  errno = fake->registerError;
+  return -1;
 }
 
-// Blocks like a listening socket until the test queues a connection.
+// Blocks like a listening socket until the test queues a connection; the
+// phone's radio address is {s, A1, A2, A3, A4, A5}.
 SocketHandle FakeAccept(SocketHandle, sockaddr* address, socklen_t* length) {
-  EXPECT_EQ(address, nullptr);
-  EXPECT_EQ(length, nullptr);
   if (fake->Note("accept")) return -1;
   std::unique_lock lock(fake->mutex);
   fake->changed.wait(lock, [] { return fake->stopping || !fake->incoming.empty(); });
   if (fake->incoming.empty()) return -1;
   const SocketHandle s = fake->incoming.front();
   fake->incoming.pop_front();
+  EXPECT_TRUE(address && length && *length >= static_cast<socklen_t>(sizeof(SockAddrRfcomm)));
+  if (address && length) {
+    SockAddrRfcomm peer{31, {static_cast<uint8_t>(s), 0xA1, 0xA2, 0xA3, 0xA4, 0xA5}, 1};
+    std::memcpy(address, &peer, sizeof peer);
+    *length = sizeof peer;
+  }
   return s;
 }
 
@@ -174,6 +185,10 @@ int FakeClose(SocketHandle s) {
 
 void FakeSleep(uint32_t milliseconds) {
   EXPECT_EQ(milliseconds, 1000u);
+  {
+    std::lock_guard lock(fake->mutex);
+    fake->statesAtSleep.push_back(gStatus.bluetooth.load());
+  }
   fake->Note("sleep");
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
@@ -278,11 +293,14 @@ TEST_F(BluetoothListener, FirstPassRegistersAtOnceWhateverWifiSays) {
   EXPECT_EQ(r.socketType, SOCK_STREAM);
   EXPECT_EQ(r.protocol, 3);
   EXPECT_EQ(r.channel, 7);  // as getsockname reported it
+  EXPECT_EQ(gStatus.bluetooth.load(), BluetoothState::kRegistered);
+  EXPECT_EQ(gStatus.bluetoothChannel.load(), 7);
 }
 
 struct FailureCase {
   const char* step;
   CallList failedPass;  // up to the wait before the next pass
+  BluetoothState shown;  // in gStatus during that wait
 };
 
 class FailingStep : public BluetoothListener, public ::testing::WithParamInterface<FailureCase> {};
@@ -295,22 +313,36 @@ TEST_P(FailingStep, ClosesTheSocketAndTriesAgainAfterTheWait) {
   expected.push_back("sleep");
   expected.insert(expected.end(), kSetUp.begin(), kSetUp.end());
   EXPECT_EQ(Calls(), expected);
+  std::lock_guard lock(stack_.mutex);
+  EXPECT_EQ(stack_.statesAtSleep, std::vector<BluetoothState>{GetParam().shown});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, FailingStep,
     ::testing::Values(
-        FailureCase{"socket", {"socket"}},
-        FailureCase{"bind", {"socket", "bind", "close 100"}},
-        FailureCase{"listen", {"socket", "bind", "listen", "close 100"}},
-        FailureCase{"getsockname", {"socket", "bind", "listen", "getsockname", "close 100"}},
+        FailureCase{"socket", {"socket"}, BluetoothState::kNoBluetooth},
+        FailureCase{"bind", {"socket", "bind", "close 100"}, BluetoothState::kNoAdapter},
+        FailureCase{"listen", {"socket", "bind", "listen", "close 100"}, BluetoothState::kNoAdapter},
+        FailureCase{"getsockname", {"socket", "bind", "listen", "getsockname", "close 100"},
+                    BluetoothState::kNoAdapter},
         FailureCase{"register",
-                    {"socket", "bind", "listen", "getsockname", "register", "close 100"}},
+                    {"socket", "bind", "listen", "getsockname", "register", "close 100"},
+                    BluetoothState::kRefused},
         // The record of a socket that no longer listens is withdrawn.
         FailureCase{"accept",
                     {"socket", "bind", "listen", "getsockname", "register", "accept", "delete",
-                     "close 100"}}),
+                     "close 100"},
+                    BluetoothState::kAcceptFailed}),
     [](const auto& test) { return std::string(test.param.step); });
+
+TEST_F(BluetoothListener, ARegistrarThatCannotBeReachedIsToldFromARefusal) {
+  stack_.failOn["register"] = 1;
+  stack_.registerError = EHOSTUNREACH;  // sd-bus: no owner of org.bluez
+  Start();
+  AwaitAccepting(1);
+  std::lock_guard lock(stack_.mutex);
+  EXPECT_EQ(stack_.statesAtSleep, std::vector<BluetoothState>{BluetoothState::kNoBluez});
+}
 
 TEST_F(BluetoothListener, NoNewSocketWhileWifiStaysActive) {
   gState.wifiActive.store(true);
@@ -332,6 +364,7 @@ TEST_F(BluetoothListener, AcceptsInOrderAndGoesOnWhenWifiBecomesActive) {
   ASSERT_TRUE(stack_.WaitUntil([&] { return stack_.Count("accept") >= 5; }));
   std::lock_guard lock(stack_.mutex);
   EXPECT_EQ(stack_.accepted, (std::vector<SocketHandle>{0, 7, 8, 9}));
+  EXPECT_EQ(gStatus.bluetoothPeer.load(), 0xA5A4A3A2A109u);  // the last phone
   EXPECT_EQ(stack_.Count("socket"), 1u);
   EXPECT_EQ(stack_.Count("sleep"), 0u);
 }

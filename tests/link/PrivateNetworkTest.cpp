@@ -30,42 +30,12 @@
 #include "link/Protocol.h"
 #include "link/UdpClient.h"
 #include "link/winsock2.h"
+#include "PrivateNetwork.h"
 
 namespace wendrix {
 namespace {
 
 const std::string kExpectedAnnouncement("io.kavre.pad\x01\x01\x00\x00\xA2\x1F\x02", 19);
-
-// Runs `body` on a thread that lives in a new network namespace set up by
-// `setup` (shell commands). Skips the test when no namespace can be made.
-#define IN_PRIVATE_NETWORK(setup, ...)                                   \
-  do {                                                                   \
-    const NamespaceRun run = InPrivateNetwork(setup, __VA_ARGS__);       \
-    if (run == NamespaceRun::kNoNamespace)                               \
-      GTEST_SKIP() << "cannot make a network namespace";                 \
-    ASSERT_EQ(run, NamespaceRun::kRan) << "cannot set up its links";     \
-  } while (false)
-
-enum class NamespaceRun { kRan, kNoNamespace, kSetupFailed };
-
-NamespaceRun InPrivateNetwork(const std::string& setup, const std::function<void()>& body) {
-  NamespaceRun outcome = NamespaceRun::kRan;
-  std::thread worker([&] {
-    if (::unshare(CLONE_NEWNET) != 0) {
-      outcome = NamespaceRun::kNoNamespace;
-      return;
-    }
-    // Children of this thread share its namespace.
-    const std::string command = "set -e; ip link set lo up; " + setup;
-    if (std::system(command.c_str()) != 0) {
-      outcome = NamespaceRun::kSetupFailed;
-      return;
-    }
-    body();
-  });
-  worker.join();
-  return outcome;
-}
 
 const char kVethSetup[] =
     "ip link add wxa type veth peer name wxb; "
@@ -140,19 +110,7 @@ size_t OpenDescriptors() {
 
 class PrivateNetwork : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = Winsock2Entries;
-    savedSockets_ = BroadcastSockets;
-    Winsock2Entries = Winsock2EntryPoints{};
-    LoadWinsock2();
-    BroadcastSockets = kSystemBroadcastSockets;
-  }
-  void TearDown() override {
-    Winsock2Entries = saved_;
-    BroadcastSockets = savedSockets_;
-  }
-  Winsock2EntryPoints saved_;
-  BroadcastSocketEntries savedSockets_{};
+  SystemNetworkCalls calls_;
 };
 
 TEST_F(PrivateNetwork, AnnouncementArrivesOnThePeerFromEachAddress) {

@@ -17,6 +17,11 @@
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <memory>
@@ -26,6 +31,7 @@
 #include "FakeDriver.h"
 #include "decode/Repaint.h"
 #include "joystick/ControlState.h"
+#include "status/ServerBase.h"
 #include "ui/BrowserEngine.h"
 #include "ui/MainForm.h"
 #include "ui/WebPages.h"
@@ -117,7 +123,7 @@ class MainFormTest : public ::testing::Test {
     ReportStore(gState.report.axisY, 32768);  // as the acquisition leaves it
     gStartCalls = 0;
     MainFormSetup setup;
-    setup.serverBase = server_.Base().toStdString();
+    setup.serverBase = PaneBase().toStdString();
     setup.startServices = &FakeStartServices;
     window_ = std::make_unique<TMainForm>(setup);
     pane_ = Child<QWebEngineView>("WebBrowser1");
@@ -135,7 +141,10 @@ class MainFormTest : public ::testing::Test {
     return w;
   }
 
-  QString Address(std::string_view path) const { return server_.Base() + QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size())); }
+  // The server the pane's pages come from.
+  virtual QString PaneBase() const { return server_.Base(); }
+
+  QString Address(std::string_view path) const { return PaneBase() + QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size())); }
 
   // Waits until a load of `address` has finished, counting only loads that
   // finished after the one the previous wait took. The pane shows a new
@@ -390,6 +399,49 @@ TEST_F(MainFormTest, AFloodOfRequestsFromAnotherThreadGivesOnePaint) {
   EXPECT_GE(counter.paints, 1);
   EXPECT_LE(counter.paints, 3);
   window_->removeEventFilter(&counter);
+}
+
+// The pages of the program's own server, as the window is made by default.
+class BuiltInPages : public MainFormTest {
+ protected:
+  QString PaneBase() const override { return QString::fromStdString(ServerBaseAddress()); }
+
+  // The status code of a GET of `address` on the built-in server.
+  static int StatusOf(const QUrl& address) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(address.port()));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+      const std::string request = "GET " + address.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority).toStdString() +
+                                  " HTTP/1.1\r\nHost: " + address.authority().toStdString() + "\r\n\r\n";
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+      char buffer[64];
+      const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_WAITALL);
+      if (n > 0) answer.assign(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return answer.starts_with("HTTP/1.1 ") && answer.size() >= 12 ? std::stoi(answer.substr(9, 3)) : 0;
+  }
+};
+
+TEST_F(BuiltInPages, PaneShowsTheWaitingPageThenTheConnectedOneAndHelpAnswers) {
+  if (!ServerBaseAddress().starts_with("http://127.0.0.1:")) GTEST_SKIP() << "built with another server";
+  WaitForLoad(Address(kWaitingPage));
+  EXPECT_EQ(pane_->title(), "Wendrix: waiting for a phone") << "not the built-in page";
+
+  gState.wifiDataSeen.store(true);
+  SuperviseConnections(*window_);
+  WaitForLoad(Address(std::string(kConnectedPage) + "wifi"));
+  EXPECT_EQ(pane_->title(), "Wendrix: connected");
+
+  Child<QAction>("Help2")->trigger();
+  ASSERT_EQ(browser_.opened.size(), 1);
+  EXPECT_EQ(browser_.opened[0].toString(), Address(kHelpPage));
+  EXPECT_EQ(StatusOf(browser_.opened[0]), 200);
+  EXPECT_EQ(StatusOf(QUrl(Address("/zodevur_app/en/links/none.php"))), 404);
 }
 
 }  // namespace

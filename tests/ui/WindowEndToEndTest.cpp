@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <X11/Xlib.h>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -20,8 +21,11 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -80,6 +84,7 @@ class Child {
   ~Child() { Stop(); }
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
 
   // Whether it has ended; collects it if so.
   bool Ended() {
@@ -217,6 +222,62 @@ std::string DrivenMismatch(const QImage& idle, const QImage& now) {
   return "";
 }
 
+// The stripe along the top of each built-in page, and the column of the
+// window it is looked for in, below the controls.
+const QRgb kWaitingStripe = qRgb(0xd0, 0x8a, 0x00);
+const QRgb kConnectedStripe = qRgb(0x0a, 0x8a, 0x5a);
+constexpr int kPaneColumn = 16 + 200;
+
+bool PaneShows(const QImage& shot, QRgb stripe) {
+  for (int y = kControlsBottom; y < shot.height(); ++y)
+    if (shot.pixel(kPaneColumn, y) == stripe) return true;
+  return false;
+}
+
+// Ports the process listens on at 127.0.0.1, 41503 aside: its page server.
+std::vector<int> LoopbackPagePorts(pid_t pid) {
+  std::vector<std::string> inodes;
+  std::error_code error;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    const std::string target = fs::read_symlink(fd.path(), error).string();
+    if (target.starts_with("socket:[")) inodes.push_back(target.substr(8, target.size() - 9));
+  }
+  std::vector<int> ports;
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    if (state != "0A" || !local.starts_with("0100007F:")) continue;
+    if (std::find(inodes.begin(), inodes.end(), inode) == inodes.end()) continue;
+    const int port = std::stoi(local.substr(9), nullptr, 16);
+    if (port != 41503) ports.push_back(port);
+  }
+  return ports;
+}
+
+// The first line of the answer to a GET of `path` on 127.0.0.1:port.
+std::string StatusLine(int port, const std::string& path) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+    const std::string request =
+        "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[256];
+    const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_WAITALL);
+    if (n > 0) answer.assign(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return answer.substr(0, answer.find('\r'));
+}
+
 class WindowEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -294,6 +355,32 @@ TEST_F(WindowEndToEnd, PhoneDrivesTheWindowAndSilenceReturnsItToIdle) {
       120s))
       << Slurp(dir_ / "program.log");
 
+  // The pane shows the program's own waiting page, served on 127.0.0.1.
+  const std::vector<int> pagePorts = LoopbackPagePorts(program_.Pid());
+  ASSERT_EQ(pagePorts.size(), 1u) << "no page server, or more than one";
+  EXPECT_EQ(StatusLine(pagePorts[0], "/zodevur_app/en/waiting.php?v=5.1"), "HTTP/1.1 200 OK");
+  QImage waiting;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        waiting = Shot();
+        return PaneShows(waiting, kWaitingStripe);
+      },
+      60s))
+      << "the pane does not show the built-in waiting page";
+  // The picture for the README, once the set-up check has filled in.
+  WaitFor(
+      [&] {
+        std::this_thread::sleep_for(1500ms);
+        const QImage again = Shot();
+        const bool settled = again == waiting;
+        waiting = again;
+        return settled;
+      },
+      10s);
+  fs::create_directories(ARTIFACT_DIR);
+  waiting.save(QString::fromLatin1(ARTIFACT_DIR "/wendrix-waiting.png"));
+  idle = waiting;
+
   // The phone: steering centred, pedals fully pressed, over UDP, and the
   // same with gear up and button 3 held on a legacy TCP stream.
   // A fresh receiver takes legacy numbers 1 to 32767 as newer than its
@@ -329,9 +416,10 @@ TEST_F(WindowEndToEnd, PhoneDrivesTheWindowAndSilenceReturnsItToIdle) {
         return before == driven;
       },
       5s);
-  fs::create_directories(ARTIFACT_DIR);
   driven.save(QString::fromLatin1(ARTIFACT_DIR "/wendrix-running.png"));
   EXPECT_EQ(mismatch, "") << Slurp(dir_ / "padsim-udp.log") << Slurp(dir_ / "padsim-tcp.log");
+  EXPECT_TRUE(WaitFor([&] { return PaneShows(Shot(), kConnectedStripe); }, 60s))
+      << "the pane does not show the built-in connected page";
 
   // The phone falls silent.
   const auto silent = Clock::now();

@@ -1,0 +1,20 @@
+# cmake -DOUTPUT=file.cpp -DENTRIES="name=path|..." -P EmbedFiles.cmake
+# Writes a C++ source that defines each name as a std::string_view holding
+# the file's bytes.
+set(text "// Made by cmake/EmbedFiles.cmake; do not edit.\n#include <string_view>\n\nnamespace wendrix {\n")
+string(REPLACE "|" ";" entries "${ENTRIES}")
+foreach(entry IN LISTS entries)
+  string(REPLACE "=" ";" pair "${entry}")
+  list(GET pair 0 name)
+  list(GET pair 1 path)
+  file(READ "${path}" hex HEX)
+  string(LENGTH "${hex}" hexLength)
+  math(EXPR size "${hexLength} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
+  string(APPEND text "static const char ${name}Bytes[${size} + 1] = {${bytes} 0};\n")
+  string(APPEND text "extern const std::string_view ${name}(${name}Bytes, ${size});\n")
+endforeach()
+string(APPEND text "}  // namespace wendrix\n")
+file(WRITE "${OUTPUT}.tmp" "${text}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")

@@ -1,0 +1,376 @@
+#include "status/StatusPages.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "joystick/ControlState.h"
+#include "status/PageFiles.h"
+
+namespace wendrix {
+
+namespace {
+
+constexpr std::string_view kPagePrefix = "/zodevur_app/en/";
+
+std::string WholeNumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", value);
+  return text;
+}
+
+std::string Span(const char* kind, std::string_view text) {
+  return std::string("<span class=\"") + kind + "\">" + std::string(text) + "</span>";
+}
+
+std::string Row(std::string_view name, std::string_view value) {
+  return "<tr><th>" + std::string(name) + "</th><td>" + std::string(value) + "</td></tr>\n";
+}
+
+struct Problem {
+  std::string what;
+  std::string fix;
+};
+
+std::string ListenerText(ListenerState state) {
+  switch (state) {
+    case ListenerState::kListening: return Span("ok", "listening");
+    case ListenerState::kPortBusy:
+      return Span("bad", "another program holds port 41503; retrying every second");
+    case ListenerState::kFailed: return Span("bad", "cannot listen; retrying every second");
+    case ListenerState::kStarting: break;
+  }
+  return Span("wait", "starting");
+}
+
+std::string BluetoothText(const StatusSnapshot& s) {
+  switch (s.bluetooth) {
+    case BluetoothState::kRegistered:
+      if (s.system.bluetoothAdapters == 0) return Span("warn", "registered, but no adapter is present");
+      return Span("ok", "registered on channel " + std::to_string(s.bluetoothChannel));
+    case BluetoothState::kNoBluetooth: return Span("warn", "this system has no Bluetooth support");
+    case BluetoothState::kNoAdapter: return Span("warn", "no Bluetooth adapter");
+    case BluetoothState::kNoBluez: return Span("warn", "the Bluetooth service is not running");
+    case BluetoothState::kRefused: return Span("warn", "the Bluetooth service refused the registration");
+    case BluetoothState::kAcceptFailed: return Span("warn", "listening stopped; trying again");
+    case BluetoothState::kStarting: break;
+  }
+  return Span("wait", "starting");
+}
+
+std::string JoystickText(JoystickState state) {
+  switch (state) {
+    case JoystickState::kReady: return Span("ok", "ready");
+    case JoystickState::kBusy: return Span("bad", "failing: another program holds device 1");
+    case JoystickState::kMissing: return Span("bad", "failing: the device cannot be made");
+    case JoystickState::kFailed: return Span("bad", "failing");
+    case JoystickState::kStarting: break;
+  }
+  return Span("wait", "starting");
+}
+
+const char* AnswerText(Answer answer, const char* yes, const char* no) {
+  return answer == Answer::kYes ? yes : answer == Answer::kNo ? no : "unknown";
+}
+
+std::string FirewallText(const FirewallFacts& f) {
+  if (f.name.empty()) return EscapeHtml(f.detail.empty() ? "none found" : f.detail);
+  std::string text = EscapeHtml(f.name) + ": " + AnswerText(f.active, "on", "off");
+  if (f.active != Answer::kNo)
+    text += "; lets 41503 in: " + std::string(AnswerText(f.allowsLinkPort, "yes", "no"));
+  if (!f.detail.empty()) text += " (" + EscapeHtml(f.detail) + ")";
+  return text;
+}
+
+bool IsLinkLocal(uint32_t networkOrder) {
+  const auto* b = reinterpret_cast<const uint8_t*>(&networkOrder);
+  return b[0] == 169 && b[1] == 254;
+}
+
+std::vector<Problem> FindProblems(const StatusSnapshot& s) {
+  std::vector<Problem> problems;
+  const PlatformAdvice& advice = Advice();
+  if (s.announcePasses > 0 && s.announced.empty())
+    problems.push_back({"This PC has no network address besides loopback.",
+                        "Connect it to the Wi-Fi network (or cable) that the phone uses."});
+  for (const auto& a : s.announced) {
+    if (a.lastSend == SendResult::kFailed)
+      problems.push_back({"Announcing on " + Ipv4Text(a.address) + " failed.",
+                          "That network is down or has no link; check its cable or Wi-Fi."});
+    else if (IsLinkLocal(a.address))
+      problems.push_back({Ipv4Text(a.address) + " is a self-assigned address: that network gave "
+                                                 "none.",
+                          "Check the router, or join the phone's network."});
+  }
+  if (s.tcp == ListenerState::kPortBusy || s.udp == ListenerState::kPortBusy)
+    problems.push_back({"Another program holds port 41503, so phones cannot reach Wendrix.",
+                        std::string(advice.findPortOwner) + "; Wendrix takes the port by itself "
+                                                            "once it is free."});
+  else if (s.tcp == ListenerState::kFailed || s.udp == ListenerState::kFailed)
+    problems.push_back({"Wendrix cannot listen on port 41503.", "Restart Wendrix."});
+  if (s.joystick == JoystickState::kBusy)
+    problems.push_back({"Another program holds the virtual joystick.",
+                        "Close the other program (or another Wendrix), then restart Wendrix."});
+  else if (s.joystick == JoystickState::kMissing || s.joystick == JoystickState::kFailed)
+    problems.push_back({"The virtual joystick is not available, so games see no wheel.",
+                        std::string(advice.joystickMissing) + "."});
+  const FirewallFacts& f = s.system.firewall;
+  if (f.active == Answer::kYes && f.allowsLinkPort == Answer::kNo)
+    problems.push_back({EscapeHtml(f.name) + " blocks port 41503.",
+                        "<code>" + EscapeHtml(f.fix) + "</code>"});
+  else if (f.active != Answer::kNo && f.allowsLinkPort == Answer::kUnknown && !f.name.empty())
+    problems.push_back({"Wendrix cannot tell whether " + EscapeHtml(f.name) + " lets 41503 in.",
+                        "If no phone finds this PC: <code>" + EscapeHtml(f.fix) + "</code>"});
+  if (s.bluetooth == BluetoothState::kNoBluez)
+    problems.push_back({"Bluetooth is not available (Wi-Fi still works).",
+                        std::string(advice.startBluetooth) + "."});
+  else if (s.bluetooth == BluetoothState::kNoAdapter ||
+           (s.bluetooth == BluetoothState::kRegistered && s.system.bluetoothAdapters == 0))
+    problems.push_back({"No Bluetooth adapter (Wi-Fi still works).",
+                        std::string(advice.noAdapter) + "."});
+  return problems;
+}
+
+std::string Duration(int64_t milliseconds) {
+  const int64_t seconds = std::max<int64_t>(0, milliseconds / 1000);
+  if (seconds < 60) return std::to_string(seconds) + " s";
+  if (seconds < 3600) return std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
+  return std::to_string(seconds / 3600) + " h " + std::to_string(seconds / 60 % 60) + " min";
+}
+
+std::string LinkRow(const char* name, const LinkFigures& link, int64_t now, const std::string& peer) {
+  if (!link.active) return Row(name, Span("idle", "not used"));
+  std::string text = Span("ok", "active");
+  if (link.since > 0)
+    text += " since " + LocalClockTime(link.since) + " (" + Duration(now - link.since) + ")";
+  text += "<br>" + WholeNumber(link.perSecond) + " messages per second";
+  if (!peer.empty()) text += "<br>phone: " + peer;
+  return Row(name, text);
+}
+
+// Connection header and the fixed parts of every response.
+std::string ResponseHead(int status, std::string_view type, size_t length) {
+  const char* reason = "Error";
+  switch (status) {
+    case 200: reason = "OK"; break;
+    case 400: reason = "Bad Request"; break;
+    case 403: reason = "Forbidden"; break;
+    case 404: reason = "Not Found"; break;
+    case 405: reason = "Method Not Allowed"; break;
+    case 408: reason = "Request Timeout"; break;
+    case 414: reason = "URI Too Long"; break;
+    case 431: reason = "Request Header Fields Too Large"; break;
+    case 505: reason = "HTTP Version Not Supported"; break;
+  }
+  std::string head = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n";
+  head += "Content-Type: " + std::string(type) + "\r\n";
+  head += "Content-Length: " + std::to_string(length) + "\r\n";
+  if (status == 405) head += "Allow: GET, HEAD\r\n";
+  head +=
+      "Cache-Control: no-store\r\n"
+      "X-Content-Type-Options: nosniff\r\n"
+      "X-Frame-Options: DENY\r\n"
+      "Connection: close\r\n\r\n";
+  return head;
+}
+
+std::string Response(int status, std::string_view type, std::string body, bool withBody) {
+  std::string response = ResponseHead(status, type, body.size());
+  if (withBody) response += body;
+  return response;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
+         });
+}
+
+// Only the names under which the browser reached this very server: a page
+// elsewhere that points a name of its own at 127.0.0.1 is refused.
+bool IsOwnHost(std::string_view host, uint16_t port) {
+  const std::string suffix = ":" + std::to_string(port);
+  if (!host.ends_with(suffix)) return false;
+  host.remove_suffix(suffix.size());
+  return host == "127.0.0.1" || EqualsIgnoringCase(host, "localhost");
+}
+
+// The value of `name` in the query, empty when absent.
+std::string_view QueryValue(std::string_view query, std::string_view name) {
+  while (!query.empty()) {
+    const size_t end = query.find('&');
+    const std::string_view pair = query.substr(0, end);
+    if (pair.size() > name.size() && pair.starts_with(name) && pair[name.size()] == '=')
+      return pair.substr(name.size() + 1);
+    if (end == std::string_view::npos) break;
+    query.remove_prefix(end + 1);
+  }
+  return {};
+}
+
+std::string FillPage(std::string_view page, std::string_view live) {
+  std::string text(page);
+  constexpr std::string_view kMark = "<!--live-->";
+  if (const size_t at = text.find(kMark); at != std::string::npos) text.replace(at, kMark.size(), live);
+  return text;
+}
+
+}  // namespace
+
+double MessageRate::Sample(uint64_t count, int64_t nowMs) {
+  if (lastTime_ == 0 || nowMs < lastTime_ || count < lastCount_) {
+    lastTime_ = nowMs;
+    lastCount_ = count;
+    return rate_ = 0;
+  }
+  if (nowMs - lastTime_ >= 1000) {
+    rate_ = static_cast<double>(count - lastCount_) * 1000.0 / static_cast<double>(nowMs - lastTime_);
+    lastTime_ = nowMs;
+    lastCount_ = count;
+  }
+  return rate_;
+}
+
+StatusSnapshot TakeSnapshot(SystemFacts system, MessageRate& wifiRate, MessageRate& bluetoothRate) {
+  StatusSnapshot s;
+  s.system = std::move(system);
+  s.now = WallClockMilliseconds();
+  const uint32_t count = std::min<uint32_t>(gStatus.announcedCount.load(kRelaxed), kMaxAnnouncedAddresses);
+  for (uint32_t i = 0; i < count; ++i) {
+    const AnnouncedAddress& a = gStatus.announced[i];
+    s.announced.push_back({a.address.load(kRelaxed), a.broadcast.load(kRelaxed), a.lastSend.load(kRelaxed)});
+  }
+  s.announcePasses = gStatus.announcePasses.load(kRelaxed);
+  s.tcp = gStatus.tcpListener.load(kRelaxed);
+  s.udp = gStatus.udpListener.load(kRelaxed);
+  s.bluetooth = gStatus.bluetooth.load(kRelaxed);
+  s.bluetoothChannel = gStatus.bluetoothChannel.load(kRelaxed);
+  s.joystick = gStatus.joystick.load(kRelaxed);
+  s.connected = gState.connected.load(kRelaxed);
+  s.wifi = {gState.wifiActive.load(kRelaxed), gStatus.wifiSince.load(kRelaxed),
+            gStatus.wifiMessages.load(kRelaxed), 0};
+  s.bluetoothLink = {gState.bluetoothActive.load(kRelaxed), gStatus.bluetoothSince.load(kRelaxed),
+                     gStatus.bluetoothMessages.load(kRelaxed), 0};
+  s.wifi.perSecond = wifiRate.Sample(s.wifi.messages, s.now);
+  s.bluetoothLink.perSecond = bluetoothRate.Sample(s.bluetoothLink.messages, s.now);
+  s.wifiPeer = gStatus.wifiPeerAddress.load(kRelaxed);
+  s.wifiPeerPort = gStatus.wifiPeerPort.load(kRelaxed);
+  s.bluetoothPeer = gStatus.bluetoothPeer.load(kRelaxed);
+  return s;
+}
+
+std::string EscapeHtml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string Ipv4Text(uint32_t networkOrder) {
+  const auto* b = reinterpret_cast<const uint8_t*>(&networkOrder);
+  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+         std::to_string(b[3]);
+}
+
+std::string BluetoothAddressText(uint64_t address) {
+  char text[18];
+  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X",
+                static_cast<unsigned>(address >> 40 & 0xFF), static_cast<unsigned>(address >> 32 & 0xFF),
+                static_cast<unsigned>(address >> 24 & 0xFF), static_cast<unsigned>(address >> 16 & 0xFF),
+                static_cast<unsigned>(address >> 8 & 0xFF), static_cast<unsigned>(address & 0xFF));
+  return text;
+}
+
+std::string RenderWaitingLive(const StatusSnapshot& s) {
+  std::string html = "<table class=\"check\">\n";
+  html += Row("PC name", s.system.computerName.empty() ? Span("warn", "unknown")
+                                                       : "<b>" + EscapeHtml(s.system.computerName) + "</b>");
+  std::string addresses;
+  if (s.announced.empty())
+    addresses = s.announcePasses == 0 ? Span("wait", "not announced yet") : Span("bad", "none");
+  for (const auto& a : s.announced) {
+    addresses += "<div class=\"addr\">" + Ipv4Text(a.address) + " &rarr; " + Ipv4Text(a.broadcast) + " ";
+    addresses += a.lastSend == SendResult::kSent     ? Span("ok", "sent")
+                 : a.lastSend == SendResult::kFailed ? Span("bad", "send failed")
+                                                     : Span("wait", "not sent yet");
+    addresses += "</div>";
+  }
+  html += Row("Announced from", addresses);
+  html += Row("TCP 41503", ListenerText(s.tcp));
+  html += Row("UDP 41503", ListenerText(s.udp));
+  html += Row("Bluetooth", BluetoothText(s));
+  html += Row("Virtual joystick", JoystickText(s.joystick));
+  html += Row("Firewall", FirewallText(s.system.firewall));
+  html += "</table>\n";
+
+  const std::vector<Problem> problems = FindProblems(s);
+  if (problems.empty()) {
+    html += "<p class=\"allgood\">" + Span("ok", "Nothing here stops a phone from connecting.") + "</p>\n";
+  } else {
+    html += "<h2>What stops a phone</h2>\n<ul class=\"problems\">\n";
+    for (const Problem& p : problems) html += "<li><b>" + p.what + "</b><br>Fix: " + p.fix + "</li>\n";
+    html += "</ul>\n";
+  }
+  return html;
+}
+
+std::string RenderConnectedLive(const StatusSnapshot& s) {
+  std::string html;
+  if (!s.connected) html += "<p>" + Span("wait", "No phone is sending at the moment.") + "</p>\n";
+  html += "<table class=\"check\">\n";
+  std::string wifiPeer;
+  if (s.wifiPeer != 0) wifiPeer = Ipv4Text(s.wifiPeer) + ":" + std::to_string(s.wifiPeerPort);
+  html += LinkRow("Wi-Fi", s.wifi, s.now, wifiPeer);
+  std::string bluetoothPeer;
+  if (s.bluetoothPeer != 0) bluetoothPeer = BluetoothAddressText(s.bluetoothPeer);
+  html += LinkRow("Bluetooth", s.bluetoothLink, s.now, bluetoothPeer);
+  html += Row("Virtual joystick", JoystickText(s.joystick));
+  html += "</table>\n";
+  return html;
+}
+
+static std::string ErrorAnswer(int status, bool withBody) {
+  const std::string body = "<!DOCTYPE html><title>" + std::to_string(status) + "</title><p>Error " +
+                           std::to_string(status) + ".</p>\n";
+  return Response(status, "text/html; charset=utf-8", body, withBody);
+}
+
+std::string ErrorResponse(int status) { return ErrorAnswer(status, true); }
+
+std::string AnswerRequest(const HttpRequest& request, uint16_t port, LiveSource& live) {
+  if (request.status != 200) return ErrorResponse(request.status == 0 ? 400 : request.status);
+  const bool head = request.method == "HEAD";
+  if (!IsOwnHost(request.host, port)) return ErrorAnswer(403, !head);
+  if (!head && request.method != "GET") return ErrorResponse(405);
+  const size_t question = request.target.find('?');
+  const std::string_view path = request.target.substr(0, question);
+  const std::string_view query =
+      question == std::string_view::npos ? std::string_view() : request.target.substr(question + 1);
+  if (!path.starts_with(kPagePrefix)) return ErrorAnswer(404, !head);
+  const std::string_view name = path.substr(kPagePrefix.size());
+
+  constexpr const char* kHtml = "text/html; charset=utf-8";
+  if (name == "waiting.php")
+    return Response(200, kHtml, FillPage(kWaitingPageFile, live.Render(LivePart::kWaiting)), !head);
+  if (name == "connected.php")
+    return Response(200, kHtml, FillPage(kConnectedPageFile, live.Render(LivePart::kConnected)), !head);
+  if (name == "live.php") {
+    const LivePart part = QueryValue(query, "part") == "connected" ? LivePart::kConnected : LivePart::kWaiting;
+    return Response(200, kHtml, live.Render(part), !head);
+  }
+  if (name == "links/help.php") return Response(200, kHtml, std::string(kHelpPageFile), !head);
+  if (name == "style.css") return Response(200, "text/css; charset=utf-8", std::string(kStyleFile), !head);
+  if (name == "live.js")
+    return Response(200, "application/javascript; charset=utf-8", std::string(kScriptFile), !head);
+  return ErrorAnswer(404, !head);
+}
+
+}  // namespace wendrix

@@ -1,0 +1,83 @@
+// The page server's answers: the status pages, their live parts, the help
+// page, rendered from a snapshot of the status record.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "joystick/StatusRecord.h"
+#include "status/HttpRequest.h"
+#include "status/SystemFacts.h"
+
+namespace wendrix {
+
+struct LinkFigures {
+  bool active = false;
+  int64_t since = 0;  // milliseconds since 1970, 0 when not active
+  uint64_t messages = 0;
+  double perSecond = 0;
+};
+
+struct StatusSnapshot {
+  struct Address {
+    uint32_t address = 0;  // network order
+    uint32_t broadcast = 0;
+    SendResult lastSend = SendResult::kNotTried;
+  };
+  SystemFacts system;
+  std::vector<Address> announced;
+  uint32_t announcePasses = 0;
+  ListenerState tcp = ListenerState::kStarting;
+  ListenerState udp = ListenerState::kStarting;
+  BluetoothState bluetooth = BluetoothState::kStarting;
+  int bluetoothChannel = 0;
+  JoystickState joystick = JoystickState::kStarting;
+  bool connected = false;
+  LinkFigures wifi;
+  LinkFigures bluetoothLink;
+  uint32_t wifiPeer = 0;  // network order
+  uint16_t wifiPeerPort = 0;
+  uint64_t bluetoothPeer = 0;
+  int64_t now = 0;
+};
+
+// Messages per second of one counter, over at least the last second.
+class MessageRate {
+ public:
+  double Sample(uint64_t count, int64_t nowMs);
+
+ private:
+  uint64_t lastCount_ = 0;
+  int64_t lastTime_ = 0;
+  double rate_ = 0;
+};
+
+// Reads gStatus and the link state once; the rates advance with each call.
+StatusSnapshot TakeSnapshot(SystemFacts system, MessageRate& wifiRate, MessageRate& bluetoothRate);
+
+std::string EscapeHtml(std::string_view text);
+std::string Ipv4Text(uint32_t networkOrder);
+std::string BluetoothAddressText(uint64_t address);
+
+// The live parts, as HTML fragments.
+std::string RenderWaitingLive(const StatusSnapshot& status);
+std::string RenderConnectedLive(const StatusSnapshot& status);
+
+enum class LivePart { kWaiting, kConnected };
+
+// Where the live parts come from; the server takes a fresh snapshot.
+class LiveSource {
+ public:
+  virtual ~LiveSource() = default;
+  virtual std::string Render(LivePart part) = 0;
+};
+
+// The whole response (status line, headers and, except for HEAD, the
+// body) to a parsed request, for a server listening on 127.0.0.1:port.
+std::string AnswerRequest(const HttpRequest& request, uint16_t port, LiveSource& live);
+// The response for a request that failed to parse, or was cut off.
+std::string ErrorResponse(int status);
+
+}  // namespace wendrix

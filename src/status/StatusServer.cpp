@@ -1,0 +1,154 @@
+#include "status/StatusServer.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "link/SocketsExtra.h"
+#include "status/HttpRequest.h"
+#include "status/StatusPages.h"
+
+namespace wendrix {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a quiet server looks at the stop flag.
+constexpr int kStopCheckMs = 200;
+// After running out of descriptors, accepting waits this long.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+
+struct Connection {
+  SocketHandle socket;
+  Clock::time_point deadline;
+  std::string received;
+  std::string answer;
+  size_t sent = 0;
+  bool answering = false;
+};
+
+// Live parts from the process's status record.
+class RecordSource final : public LiveSource {
+ public:
+  std::string Render(LivePart part) override {
+    const StatusSnapshot s = TakeSnapshot(ReadSystemFacts(), wifiRate_, bluetoothRate_);
+    return part == LivePart::kConnected ? RenderConnectedLive(s) : RenderWaitingLive(s);
+  }
+
+ private:
+  MessageRate wifiRate_;
+  MessageRate bluetoothRate_;
+};
+
+}  // namespace
+
+StatusServer::StatusServer(StatusServerLimits limits, LiveSource* live)
+    : limits_(limits), live_(live) {}
+
+StatusServer::~StatusServer() { Stop(); }
+
+bool StatusServer::Start(uint16_t port) {
+  listening_ = OpenLoopbackListener(port, 64);
+  if (listening_ == kInvalidSocket) return false;
+  port_ = LocalPort(listening_);
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+std::string StatusServer::BaseAddress() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+void StatusServer::Stop() {
+  stopping_.store(true, std::memory_order_relaxed);
+  if (thread_.joinable()) thread_.join();
+  if (listening_ != kInvalidSocket) CloseSocket(listening_);
+  listening_ = kInvalidSocket;
+}
+
+void StatusServer::Run() {
+  RecordSource recordSource;
+  LiveSource& live = live_ ? *live_ : recordSource;
+  std::vector<std::unique_ptr<Connection>> connections;
+  std::vector<SocketWait> waits;
+  Clock::time_point acceptAgain{};
+
+  auto drop = [&](size_t index, bool counted) {
+    CloseSocket(connections[index]->socket);
+    connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(index));
+    if (counted) dropped_.fetch_add(1, std::memory_order_relaxed);
+  };
+
+  while (!stopping_.load(std::memory_order_relaxed)) {
+    const Clock::time_point now = Clock::now();
+    // Connections past their deadline go first.
+    for (size_t i = connections.size(); i-- > 0;)
+      if (connections[i]->deadline <= now) drop(i, true);
+
+    int timeoutMs = kStopCheckMs;
+    for (const auto& c : connections) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(c->deadline - now).count();
+      timeoutMs = std::min<int>(timeoutMs, static_cast<int>(std::max<long long>(left, 0)));
+    }
+    const bool accepting = now >= acceptAgain;
+    waits.clear();
+    waits.push_back({listening_, accepting, false});
+    for (const auto& c : connections) waits.push_back({c->socket, !c->answering, c->answering});
+    if (!accepting) timeoutMs = std::min<int>(timeoutMs, static_cast<int>(kAcceptPause.count()));
+    if (WaitForSockets(waits.data(), waits.size(), timeoutMs) <= 0) continue;
+
+    // Serve the waiting connections, from the last so that indices hold.
+    for (size_t i = connections.size(); i-- > 0;) {
+      Connection& c = *connections[i];
+      const SocketWait& w = waits[i + 1];
+      if (!c.answering && w.readable) {
+        char buffer[1024];
+        const long n = ReceiveNow(c.socket, buffer, sizeof buffer);
+        if (n == 0 || (n < 0 && !IsWouldBlock(LastSocketError()))) {
+          drop(i, false);
+          continue;
+        }
+        if (n < 0) continue;
+        c.received.append(buffer, static_cast<size_t>(n));
+        const HttpRequest request = ParseHttpRequest(c.received);
+        if (request.status == 0) continue;
+        c.answer = AnswerRequest(request, port_, live);
+        c.answering = true;
+        c.received.clear();
+        c.received.shrink_to_fit();
+      }
+      if (c.answering && (w.writable || c.sent == 0)) {
+        const long n = SendNow(c.socket, c.answer.data() + c.sent, c.answer.size() - c.sent);
+        if (n < 0 && !IsWouldBlock(LastSocketError())) {
+          drop(i, false);
+          continue;
+        }
+        if (n > 0) c.sent += static_cast<size_t>(n);
+        if (c.sent == c.answer.size()) {
+          ShutdownSocket(c.socket);
+          drop(i, false);
+        }
+      }
+    }
+
+    if (!accepting || !waits[0].readable) continue;
+    // Everything that is waiting; the oldest connections make room.
+    for (;;) {
+      const SocketHandle s = AcceptNonBlocking(listening_);
+      if (s == kInvalidSocket) {
+        if (IsResourceShortage(LastSocketError())) {
+          if (!connections.empty()) drop(0, true);
+          acceptAgain = Clock::now() + kAcceptPause;
+        }
+        break;
+      }
+      if (connections.size() >= limits_.connections) drop(0, true);
+      auto c = std::make_unique<Connection>();
+      c->socket = s;
+      c->deadline = Clock::now() + limits_.deadline;
+      connections.push_back(std::move(c));
+    }
+  }
+  for (size_t i = connections.size(); i-- > 0;) drop(i, false);
+}
+
+}  // namespace wendrix

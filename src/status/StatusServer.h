@@ -1,0 +1,57 @@
+// The local page server: HTTP on 127.0.0.1 only, one thread polling every
+// connection. Each connection gets one answer and is closed; a connection
+// that has not sent its request and taken its answer by its deadline is
+// dropped, and when all places are taken the oldest connection makes room,
+// so slow or silent clients cannot keep the window's requests out.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "link/Sockets.h"
+
+namespace wendrix {
+
+class LiveSource;
+
+struct StatusServerLimits {
+  size_t connections = 32;
+  std::chrono::milliseconds deadline{3000};  // from accept to the last byte of the answer
+};
+
+class StatusServer {
+ public:
+  // `live` renders the live parts; null: from the process's status record.
+  explicit StatusServer(StatusServerLimits limits = {}, LiveSource* live = nullptr);
+  ~StatusServer();
+  StatusServer(const StatusServer&) = delete;
+  StatusServer& operator=(const StatusServer&) = delete;
+
+  // Listens on 127.0.0.1:port (0: the system picks) and starts serving;
+  // false when the socket cannot be made.
+  bool Start(uint16_t port);
+  uint16_t Port() const { return port_; }
+  // "http://127.0.0.1:<port>"
+  std::string BaseAddress() const;
+  // Ends the thread and closes every socket; the program never stops it.
+  void Stop();
+
+  // Connections dropped at their deadline or to make room, for tests.
+  uint64_t DroppedConnections() const { return dropped_.load(std::memory_order_relaxed); }
+
+ private:
+  void Run();
+
+  StatusServerLimits limits_;
+  LiveSource* live_;
+  SocketHandle listening_ = kInvalidSocket;
+  uint16_t port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<uint64_t> dropped_{0};
+  std::thread thread_;
+};
+
+}  // namespace wendrix

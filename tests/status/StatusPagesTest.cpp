@@ -1,0 +1,214 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "status/HttpRequest.h"
+#include "status/StatusPages.h"
+
+namespace wendrix {
+namespace {
+
+constexpr uint16_t kPort = 40123;
+
+class FixedSource final : public LiveSource {
+ public:
+  std::string Render(LivePart part) override {
+    return part == LivePart::kConnected ? "<p>LIVE-CONNECTED</p>" : "<p>LIVE-WAITING</p>";
+  }
+};
+
+struct Reply {
+  int status = 0;
+  std::string head;
+  std::string body;
+};
+
+Reply Ask(const std::string& method, const std::string& target,
+           const std::string& host = "127.0.0.1:40123") {
+  const std::string text = method + " " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+  FixedSource live;
+  const std::string response = AnswerRequest(ParseHttpRequest(text), kPort, live);
+  Reply a;
+  a.status = std::stoi(response.substr(9, 3));
+  const size_t end = response.find("\r\n\r\n");
+  a.head = response.substr(0, end + 2);
+  a.body = response.substr(end + 4);
+  return a;
+}
+
+std::string ContentType(const Reply& a) {
+  const size_t at = a.head.find("Content-Type: ");
+  return at == std::string::npos ? "" : a.head.substr(at + 14, a.head.find("\r\n", at) - at - 14);
+}
+
+TEST(StatusSite, EveryPageIsServedWithItsContentType) {
+  struct Case {
+    const char* target;
+    const char* type;
+    const char* contains;
+  };
+  for (const Case& c : {
+           Case{"/zodevur_app/en/waiting.php?v=5.1", "text/html; charset=utf-8", "LIVE-WAITING"},
+           Case{"/zodevur_app/en/connected.php?v=5.1&type=wifi", "text/html; charset=utf-8",
+                "LIVE-CONNECTED"},
+           Case{"/zodevur_app/en/connected.php?v=5.1&type=both", "text/html; charset=utf-8",
+                "Phone connected"},
+           Case{"/zodevur_app/en/links/help.php?v=5.1", "text/html; charset=utf-8", "Troubleshooting"},
+           Case{"/zodevur_app/en/live.php?part=connected&t=1", "text/html; charset=utf-8",
+                "LIVE-CONNECTED"},
+           Case{"/zodevur_app/en/style.css", "text/css; charset=utf-8", "table.check"},
+           Case{"/zodevur_app/en/live.js", "application/javascript; charset=utf-8", "XMLHttpRequest"},
+       }) {
+    const Reply a = Ask("GET", c.target);
+    EXPECT_EQ(a.status, 200) << c.target;
+    EXPECT_EQ(ContentType(a), c.type) << c.target;
+    EXPECT_NE(a.body.find(c.contains), std::string::npos) << c.target;
+    EXPECT_NE(a.head.find("Content-Length: " + std::to_string(a.body.size()) + "\r\n"), std::string::npos);
+    EXPECT_NE(a.head.find("Cache-Control: no-store"), std::string::npos);
+    // HEAD: the same head, no body.
+    const Reply head = Ask("HEAD", c.target);
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.head, a.head);
+    EXPECT_EQ(head.body, "");
+  }
+}
+
+TEST(StatusSite, RefusesOtherMethodsPathsAndHosts) {
+  for (const char* method : {"POST", "PUT", "DELETE", "OPTIONS", "TRACE", "CONNECT", "get"}) {
+    const Reply a = Ask(method, "/zodevur_app/en/waiting.php?v=5.1");
+    EXPECT_EQ(a.status, 405) << method;
+    EXPECT_NE(a.head.find("Allow: GET, HEAD"), std::string::npos);
+  }
+  for (const char* target : {"/", "/zodevur_app/en/", "/zodevur_app/en/links/other.php",
+                             "/zodevur_app/EN/waiting.php", "/zodevur_app/en/waiting.php/x",
+                             "/zodevur_app/en/../en/waiting.php"})
+    EXPECT_EQ(Ask("GET", target).status, 404) << target;
+  const Reply missing = Ask("HEAD", "/zodevur_app/en/none.php");
+  EXPECT_EQ(missing.status, 404);
+  EXPECT_EQ(missing.body, "");
+  // A name that a foreign page made point here, another port, no Host.
+  for (const char* host : {"evil.example:40123", "127.0.0.1", "127.0.0.1:40124", "localhost",
+                           "localhost.:40123", "127.0.0.2:40123", "", "127.0.0.1:40123x"})
+    EXPECT_EQ(Ask("GET", "/zodevur_app/en/waiting.php?v=5.1", host).status, 403) << host;
+  EXPECT_EQ(Ask("GET", "/zodevur_app/en/waiting.php?v=5.1", "LocalHost:40123").status, 200);
+  FixedSource live;
+  EXPECT_EQ(AnswerRequest(ParseHttpRequest("GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n"), kPort,
+                          live).substr(0, 12),
+            "HTTP/1.1 400");
+}
+
+uint32_t Address(const char* text) { return inet_addr(text); }
+
+StatusSnapshot HealthySnapshot() {
+  StatusSnapshot s;
+  s.system.computerName = "racing-pc";
+  s.system.bluetoothAdapters = 1;
+  s.system.firewall.name = "ufw";
+  s.system.firewall.active = Answer::kNo;
+  s.announced.push_back({Address("198.18.0.1"), Address("198.18.0.255"), SendResult::kSent});
+  s.announcePasses = 3;
+  s.tcp = s.udp = ListenerState::kListening;
+  s.bluetooth = BluetoothState::kRegistered;
+  s.bluetoothChannel = 5;
+  s.joystick = JoystickState::kReady;
+  return s;
+}
+
+TEST(StatusSite, WaitingCheckShowsEveryFactAndNoProblemWhenAllIsWell) {
+  const std::string html = RenderWaitingLive(HealthySnapshot());
+  for (const char* fact : {"racing-pc", "198.18.0.1 &rarr; 198.18.0.255", "sent", "listening",
+                           "registered on channel 5", "ready", "ufw: off",
+                           "Nothing here stops a phone from connecting."})
+    EXPECT_NE(html.find(fact), std::string::npos) << fact << "\n" << html;
+  EXPECT_EQ(html.find("What stops a phone"), std::string::npos);
+}
+
+TEST(StatusSite, WaitingCheckNamesEachProblemWithItsFix) {
+  struct Case {
+    const char* name;
+    void (*spoil)(StatusSnapshot&);
+    const char* problem;
+    const char* fix;
+  };
+  for (const Case& c : {
+           Case{"port", [](StatusSnapshot& s) { s.tcp = ListenerState::kPortBusy; },
+                "Another program holds port 41503", "ss -tulpn"},
+           Case{"joystick", [](StatusSnapshot& s) { s.joystick = JoystickState::kMissing; },
+                "virtual joystick is not available", "modprobe uinput"},
+           Case{"no address", [](StatusSnapshot& s) { s.announced.clear(); },
+                "no network address", "Wi-Fi network (or cable) that the phone uses"},
+           Case{"send", [](StatusSnapshot& s) { s.announced[0].lastSend = SendResult::kFailed; },
+                "Announcing on 198.18.0.1 failed", "cable or Wi-Fi"},
+           Case{"firewall",
+                [](StatusSnapshot& s) {
+                  s.system.firewall.active = Answer::kYes;
+                  s.system.firewall.allowsLinkPort = Answer::kNo;
+                  s.system.firewall.fix = "sudo ufw allow 41503";
+                },
+                "ufw blocks port 41503", "sudo ufw allow 41503"},
+           Case{"firewall unknown",
+                [](StatusSnapshot& s) {
+                  s.system.firewall.active = Answer::kYes;
+                  s.system.firewall.fix = "sudo ufw allow 41503";
+                },
+                "cannot tell whether ufw lets 41503 in", "sudo ufw allow 41503"},
+           Case{"bluez", [](StatusSnapshot& s) { s.bluetooth = BluetoothState::kNoBluez; },
+                "Bluetooth is not available", "systemctl start bluetooth"},
+           Case{"adapter", [](StatusSnapshot& s) { s.system.bluetoothAdapters = 0; },
+                "No Bluetooth adapter", "rfkill unblock"},
+       }) {
+    StatusSnapshot s = HealthySnapshot();
+    c.spoil(s);
+    const std::string html = RenderWaitingLive(s);
+    EXPECT_NE(html.find(c.problem), std::string::npos) << c.name << "\n" << html;
+    EXPECT_NE(html.find(c.fix), std::string::npos) << c.name << "\n" << html;
+    EXPECT_EQ(html.find("Nothing here stops"), std::string::npos) << c.name;
+  }
+}
+
+TEST(StatusSite, TextFromOutsideIsEscaped) {
+  StatusSnapshot s = HealthySnapshot();
+  s.system.computerName = "<script>alert('x')</script>&";
+  s.system.firewall.name = "<b>fw</b>";
+  s.system.firewall.active = Answer::kYes;
+  s.system.firewall.fix = "\"><img src=x>";
+  const std::string html = RenderWaitingLive(s);
+  EXPECT_EQ(html.find("<script>"), std::string::npos);
+  EXPECT_EQ(html.find("<b>fw</b>"), std::string::npos);
+  EXPECT_EQ(html.find("<img"), std::string::npos);
+  EXPECT_NE(html.find("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&amp;"), std::string::npos);
+  EXPECT_EQ(EscapeHtml("a<>&\"'b"), "a&lt;&gt;&amp;&quot;&#39;b");
+}
+
+TEST(StatusSite, ConnectedPageNamesTheLinksTheirRatesAndPeers) {
+  StatusSnapshot s = HealthySnapshot();
+  s.connected = true;
+  s.now = 1'000'000'000'000;
+  s.wifi = {true, s.now - 75'000, 4000, 50};
+  s.wifiPeer = Address("198.18.0.7");
+  s.wifiPeerPort = 50123;
+  std::string html = RenderConnectedLive(s);
+  EXPECT_NE(html.find("active"), std::string::npos);
+  EXPECT_NE(html.find("(1 min 15 s)"), std::string::npos) << html;
+  EXPECT_NE(html.find("50 messages per second"), std::string::npos);
+  EXPECT_NE(html.find("198.18.0.7:50123"), std::string::npos);
+  EXPECT_NE(html.find("<tr><th>Bluetooth</th><td><span class=\"idle\">not used"), std::string::npos);
+
+  s.bluetoothLink = {true, s.now - 1000, 10, 2};
+  s.bluetoothPeer = 0x0011223344AAull;
+  html = RenderConnectedLive(s);
+  EXPECT_NE(html.find("00:11:22:33:44:AA"), std::string::npos) << html;
+}
+
+TEST(StatusSite, MessageRateIsCountedOverAtLeastASecond) {
+  MessageRate rate;
+  EXPECT_EQ(rate.Sample(100, 10'000), 0);
+  EXPECT_EQ(rate.Sample(120, 10'500), 0);  // too soon: the last rate stays
+  EXPECT_DOUBLE_EQ(rate.Sample(150, 11'000), 50);
+  EXPECT_DOUBLE_EQ(rate.Sample(150, 11'400), 50);
+  EXPECT_DOUBLE_EQ(rate.Sample(150, 13'000), 0);
+}
+
+}  // namespace
+}  // namespace wendrix
