@@ -4,8 +4,8 @@
 
 #include "decode/FramedDecoder.h"
 #include "joystick/ControlState.h"
-#include "link/Protocol.h"
 #include "link/StreamRead.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 

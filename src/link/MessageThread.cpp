@@ -6,8 +6,8 @@
 #include "decode/LegacyDecoder.h"
 #include "joystick/ControlState.h"
 #include "link/Connection2.h"
-#include "link/Protocol.h"
 #include "link/StreamRead.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 

@@ -6,8 +6,8 @@
 
 #include "link/AcceptCallback.h"
 #include "link/ListenerControl.h"
-#include "link/Protocol.h"
 #include "link/Thread.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 

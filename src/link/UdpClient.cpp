@@ -7,9 +7,9 @@
 #include <string>
 
 #include "link/InterfaceList.h"
-#include "link/Protocol.h"
 #include "link/Strings.h"
 #include "link/winsock2.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 

@@ -14,8 +14,8 @@
 #include "LinkTestSupport.h"
 #include "joystick/ControlState.h"
 #include "link/MessageThread.h"
-#include "link/Protocol.h"
 #include "link/TcpServer.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix::test {
 

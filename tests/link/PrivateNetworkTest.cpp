@@ -27,9 +27,9 @@
 #include <vector>
 
 #include "link/InterfaceList.h"
-#include "link/Protocol.h"
 #include "link/UdpClient.h"
 #include "link/winsock2.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 namespace {
