@@ -1,5 +1,6 @@
 // Phone-side helpers of the link tests: loopback clients, waiting on
-// conditions, and the process's descriptor and thread counts.
+// conditions, and the process's descriptor and thread counts (one file
+// per platform).
 #pragma once
 
 #include <chrono>
@@ -35,6 +36,9 @@ std::vector<uint8_t> ReadBytes(int fd, size_t count, std::chrono::milliseconds d
 bool PeerClosed(int fd, std::chrono::milliseconds deadline = kDeadline);
 // Closes with a reset instead of an orderly end.
 void CloseWithReset(int fd);
+void CloseClient(int fd);
+// Ends the client's direction of the stream; reading goes on.
+void EndWrites(int fd);
 
 int OpenUdpClient();
 bool SendDatagramTo(int fd, uint16_t port, std::span<const uint8_t> bytes);

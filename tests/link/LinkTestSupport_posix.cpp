@@ -81,6 +81,10 @@ void CloseWithReset(int fd) {
   close(fd);
 }
 
+void CloseClient(int fd) { close(fd); }
+
+void EndWrites(int fd) { shutdown(fd, SHUT_WR); }
+
 int OpenUdpClient() { return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0); }
 
 bool SendDatagramTo(int fd, uint16_t port, std::span<const uint8_t> bytes) {
