@@ -43,6 +43,13 @@ void EndWrites(int fd);
 int OpenUdpClient();
 bool SendDatagramTo(int fd, uint16_t port, std::span<const uint8_t> bytes);
 
+// The platform's socket calls under the helpers above: one send, one
+// receive (their byte counts, 0 or negative at the end), and a wait until
+// fd is readable (false at the deadline).
+long ClientSend(int fd, const uint8_t* data, size_t length);
+long ClientReceive(int fd, uint8_t* buffer, size_t length);
+bool ClientReadable(int fd, std::chrono::steady_clock::time_point end);
+
 inline std::vector<uint8_t> Concat(std::span<const uint8_t> a, std::span<const uint8_t> b) {
   std::vector<uint8_t> v(a.begin(), a.end());
   v.insert(v.end(), b.begin(), b.end());

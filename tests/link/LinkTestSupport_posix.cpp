@@ -31,18 +31,13 @@ int ConnectLoopback(uint16_t port) {
   return fd;
 }
 
-bool SendAll(int fd, std::span<const uint8_t> bytes) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
+long ClientSend(int fd, const uint8_t* data, size_t length) {
+  return send(fd, data, length, MSG_NOSIGNAL);
 }
 
-// Waits until fd is readable; false at the deadline.
-static bool Readable(int fd, std::chrono::steady_clock::time_point end) {
+long ClientReceive(int fd, uint8_t* buffer, size_t length) { return recv(fd, buffer, length, 0); }
+
+bool ClientReadable(int fd, std::chrono::steady_clock::time_point end) {
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
@@ -50,29 +45,6 @@ static bool Readable(int fd, std::chrono::steady_clock::time_point end) {
     int r = poll(&p, 1, static_cast<int>(left.count()));
     if (r > 0) return true;
   }
-}
-
-std::vector<uint8_t> ReadBytes(int fd, size_t count, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  std::vector<uint8_t> bytes(count);
-  size_t got = 0;
-  while (got < count && Readable(fd, end)) {
-    ssize_t n = recv(fd, bytes.data() + got, count - got, 0);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  bytes.resize(got);
-  return bytes;
-}
-
-bool PeerClosed(int fd, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  uint8_t sink[4096];
-  while (Readable(fd, end)) {
-    ssize_t n = recv(fd, sink, sizeof sink, 0);
-    if (n <= 0) return true;  // end of stream, or reset
-  }
-  return false;
 }
 
 void CloseWithReset(int fd) {

@@ -22,20 +22,6 @@ sockaddr_in Loopback(uint16_t port) {
 
 SOCKET Sys(int fd) { return ToSystemSocket(fd); }
 
-// Waits until fd is readable; false at the deadline.
-bool Readable(int fd, std::chrono::steady_clock::time_point end) {
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(Sys(fd), &set);
-    const long ms = static_cast<long>(std::min<long long>(left.count(), 200));
-    timeval t{ms / 1000, (ms % 1000) * 1000};
-    if (::select(0, &set, nullptr, nullptr, &t) > 0) return true;
-  }
-}
-
 }  // namespace
 
 int ConnectLoopback(uint16_t port) {
@@ -51,37 +37,25 @@ int ConnectLoopback(uint16_t port) {
   return FromSystemSocket(s);
 }
 
-bool SendAll(int fd, std::span<const uint8_t> bytes) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    const int n = ::send(Sys(fd), reinterpret_cast<const char*>(bytes.data() + sent),
-                         static_cast<int>(bytes.size() - sent), 0);
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
+long ClientSend(int fd, const uint8_t* data, size_t length) {
+  return ::send(Sys(fd), reinterpret_cast<const char*>(data), static_cast<int>(length), 0);
 }
 
-std::vector<uint8_t> ReadBytes(int fd, size_t count, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  std::vector<uint8_t> bytes(count);
-  size_t got = 0;
-  while (got < count && Readable(fd, end)) {
-    const int n = ::recv(Sys(fd), reinterpret_cast<char*>(bytes.data() + got), static_cast<int>(count - got), 0);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  bytes.resize(got);
-  return bytes;
+long ClientReceive(int fd, uint8_t* buffer, size_t length) {
+  return ::recv(Sys(fd), reinterpret_cast<char*>(buffer), static_cast<int>(length), 0);
 }
 
-bool PeerClosed(int fd, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  char sink[4096];
-  while (Readable(fd, end)) {
-    if (::recv(Sys(fd), sink, sizeof sink, 0) <= 0) return true;  // end of stream, or reset
+bool ClientReadable(int fd, std::chrono::steady_clock::time_point end) {
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(Sys(fd), &set);
+    const long ms = static_cast<long>(std::min<long long>(left.count(), 200));
+    timeval t{ms / 1000, (ms % 1000) * 1000};
+    if (::select(0, &set, nullptr, nullptr, &t) > 0) return true;
   }
-  return false;
 }
 
 void CloseWithReset(int fd) {
