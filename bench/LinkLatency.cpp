@@ -36,9 +36,9 @@
 #include "FakeDriver.h"
 #include "joystick/ControlState.h"
 #include "link/MessageThread.h"
-#include "link/Protocol.h"
 #include "link/TcpServer.h"
 #include "link/UdpServer.h"
+#include "protocol/Protocol.h"
 
 using namespace wendrix;
 using Clock = std::chrono::steady_clock;

@@ -8,7 +8,7 @@
 #include "FuzzDriverStub.h"
 #include "decode/FramedDecoder.h"
 #include "joystick/ControlState.h"
-#include "link/Protocol.h"
+#include "protocol/Protocol.h"
 
 using namespace wendrix;
 using wendrix::fuzz::Check;

@@ -9,7 +9,7 @@
 #include "FuzzDriverStub.h"
 #include "decode/LegacyDecoder.h"
 #include "joystick/ControlState.h"
-#include "link/Protocol.h"
+#include "protocol/Protocol.h"
 
 using namespace wendrix;
 using wendrix::fuzz::Check;

@@ -6,7 +6,7 @@
 #include "decode/Repaint.h"
 #include "joystick/ControlState.h"
 #include "joystick/Joystick.h"
-#include "link/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 

@@ -5,8 +5,8 @@
 #include "decode/FramedDecoder.h"
 #include "joystick/ControlState.h"
 #include "joystick/StatusRecord.h"
-#include "link/Protocol.h"
 #include "link/StreamRead.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 

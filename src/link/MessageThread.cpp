@@ -7,9 +7,9 @@
 #include "joystick/ControlState.h"
 #include "joystick/StatusRecord.h"
 #include "link/Connection2.h"
-#include "link/Protocol.h"
 #include "link/SocketsExtra.h"
 #include "link/StreamRead.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 

@@ -1,12 +1,8 @@
-// WSAPoll and WSA_FLAG_NO_HANDLE_INHERIT come with Windows 7 SP1.
-#if !defined(_WIN32_WINNT) || _WIN32_WINNT < 0x0601
-#undef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601
-#endif
+// Windows sockets 1.1 calls only (wsock32, linked): ws2_32.dll stays out of
+// the program's import table. The page server holds at most a few dozen
+// sockets, well within this fd_set.
+#define FD_SETSIZE 256
 #include <winsock2.h>
-#include <ws2tcpip.h>
-
-#include <vector>
 
 #include "link/SocketsExtra.h"
 
@@ -53,8 +49,7 @@ bool PeerAddress(SocketHandle s, uint32_t& address, uint16_t& port) {
 }
 
 SocketHandle OpenLoopbackListener(uint16_t port, int backlog) {
-  const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                                WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return kInvalidSocket;
   // No other socket may take the same address and port beside it.
   BOOL exclusive = TRUE;
@@ -90,19 +85,27 @@ long SendNow(SocketHandle s, const void* data, size_t length) {
 }
 
 int WaitForSockets(SocketWait* entries, size_t count, int timeoutMs) {
-  std::vector<WSAPOLLFD> fds(count);
+  if (count > FD_SETSIZE) return kSocketError;
+  fd_set readers, writers, failures;
+  FD_ZERO(&readers);
+  FD_ZERO(&writers);
+  FD_ZERO(&failures);
   for (size_t i = 0; i < count; ++i) {
-    fds[i].fd = Native(entries[i].socket);
-    fds[i].events = static_cast<SHORT>((entries[i].wantRead ? POLLRDNORM : 0) |
-                                       (entries[i].wantWrite ? POLLWRNORM : 0));
+    if (entries[i].wantRead) FD_SET(Native(entries[i].socket), &readers);
+    if (entries[i].wantWrite) FD_SET(Native(entries[i].socket), &writers);
+    FD_SET(Native(entries[i].socket), &failures);
   }
-  const int n = ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeoutMs);
+  timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  const int n = ::select(0, &readers, &writers, &failures, timeoutMs < 0 ? nullptr : &timeout);
+  int ready = 0;
   for (size_t i = 0; i < count; ++i) {
-    const SHORT got = n > 0 ? fds[i].revents : 0;
-    entries[i].readable = (got & (POLLRDNORM | POLLERR | POLLHUP | POLLNVAL)) != 0;
-    entries[i].writable = (got & (POLLWRNORM | POLLERR | POLLHUP)) != 0;
+    const SOCKET s = Native(entries[i].socket);
+    const bool failed = n > 0 && FD_ISSET(s, &failures);
+    entries[i].readable = n > 0 && (FD_ISSET(s, &readers) || failed);
+    entries[i].writable = n > 0 && (FD_ISSET(s, &writers) || failed);
+    ready += entries[i].readable || entries[i].writable;
   }
-  return n == SOCKET_ERROR ? kSocketError : n;
+  return n == SOCKET_ERROR ? kSocketError : ready;
 }
 
 }  // namespace wendrix

@@ -6,12 +6,12 @@
 
 #include "link/AcceptCallback.h"
 #include "link/ListenerControl.h"
-#include "link/Protocol.h"
 #include "link/Thread.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 
-// Module initialisation of the socket layer.
+// Module initialisation of the socket layer (one file per platform).
 void InitializeTcpServerModule();
 
 // Accepts stream connections for ever and hands each one, with TCP_NODELAY

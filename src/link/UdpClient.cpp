@@ -1,21 +1,18 @@
 #include "link/UdpClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <algorithm>
 #include <string>
 
 #include "joystick/StatusRecord.h"
 #include "link/InterfaceList.h"
-#include "link/Protocol.h"
 #include "link/Strings.h"
 #include "link/winsock2.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 
 namespace {
-constexpr in_addr_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1
+constexpr uint32_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1
 }  // namespace
 
 TUdpClient::TUdpClient() {

@@ -5,9 +5,9 @@
 #include <cstdint>
 
 #include "link/ListenerControl.h"
-#include "link/Protocol.h"
 #include "link/Sockets.h"
 #include "link/Thread.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 

@@ -14,7 +14,7 @@
 #include "decode/LegacyDecoder.h"
 #include "decode/Repaint.h"
 #include "joystick/ControlState.h"
-#include "link/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix::test {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "link/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 namespace {

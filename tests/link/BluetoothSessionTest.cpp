@@ -15,7 +15,7 @@
 #include "FakeDriver.h"
 #include "joystick/ControlState.h"
 #include "link/MessageThread.h"
-#include "link/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 namespace {

@@ -17,9 +17,9 @@
 #include "FakeDriver.h"
 #include "LinkTestSupport.h"
 #include "joystick/ControlState.h"
-#include "link/Protocol.h"
 #include "link/TcpServer.h"
 #include "link/UdpServer.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix::test {
 namespace {

@@ -11,9 +11,9 @@
 #include "FakeDriver.h"
 #include "LinkTestSupport.h"
 #include "link/MessageThread.h"
-#include "link/Protocol.h"
 #include "link/TcpServer.h"
 #include "link/UdpServer.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix::test {
 namespace {

@@ -27,10 +27,10 @@
 #include <vector>
 
 #include "link/InterfaceList.h"
-#include "link/Protocol.h"
 #include "link/UdpClient.h"
 #include "link/winsock2.h"
 #include "PrivateNetwork.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix {
 namespace {

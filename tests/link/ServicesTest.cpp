@@ -6,10 +6,10 @@
 #include "LinkTestSupport.h"
 #include "app/Services.h"
 #include "joystick/ControlState.h"
-#include "link/Protocol.h"
 #include "link/TcpServer.h"
 #include "link/UdpClient.h"
 #include "link/UdpServer.h"
+#include "protocol/Protocol.h"
 
 // The Bluetooth listener is created and dropped on purpose: nothing keeps it.
 extern "C" const char* __lsan_default_suppressions() { return "leak:StartServices\n"; }

@@ -11,8 +11,8 @@
 #include "FakeDriver.h"
 #include "LinkTestSupport.h"
 #include "link/MessageThread.h"
-#include "link/Protocol.h"
 #include "link/TcpServer.h"
+#include "protocol/Protocol.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define WENDRIX_SANITIZED 1

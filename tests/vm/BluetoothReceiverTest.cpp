@@ -21,7 +21,7 @@
 #include "Receiver.h"
 #include "joystick/ControlState.h"
 #include "link/BluetoothServer.h"
-#include "link/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix::test {
 namespace {

@@ -6,9 +6,9 @@
 #include "LinkTestSupport.h"
 #include "Receiver.h"
 #include "joystick/ControlState.h"
-#include "link/Protocol.h"
 #include "link/TcpServer.h"
 #include "link/UdpServer.h"
+#include "protocol/Protocol.h"
 
 namespace wendrix::test {
 namespace {

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/Protocol.h"
+#include "protocol/Protocol.h"
 
 using namespace wendrix;
 using Clock = std::chrono::steady_clock;

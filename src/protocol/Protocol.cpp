@@ -1,4 +1,4 @@
-#include "link/Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <algorithm>
 
