@@ -21,11 +21,9 @@ namespace {
 void ShowState(BluetoothState state) { gStatus.bluetooth.store(state, kRelaxed); }
 
 // The radio address of an accepted phone, as one number for the status pages.
-void ShowPeer(const SockAddrRfcomm& peer, socklen_t length) {
-  uint64_t address = 0;
-  if (length >= static_cast<socklen_t>(sizeof peer))
-    for (int i = 5; i >= 0; --i) address = address << 8 | peer.bdaddr[i];
-  gStatus.bluetoothPeer.store(address, kRelaxed);
+void ShowPeer(const RfcommAddress& peer, socklen_t length) {
+  const bool known = length >= static_cast<socklen_t>(sizeof peer);
+  gStatus.bluetoothPeer.store(known ? RfcommRadio(peer) : 0, kRelaxed);
 }
 
 char wsaData[512];  // filled by WSAStartup, read by nobody
@@ -100,11 +98,11 @@ void TBluetoothServer::RunPass(RfcommAddress& address, socklen_t& addressLength)
     ws.closesocket(s);
     return;
   }
-  gStatus.bluetoothChannel.store(address.channel, kRelaxed);
+  gStatus.bluetoothChannel.store(RfcommChannel(address), kRelaxed);
   ShowState(BluetoothState::kRegistered);
 
   while (!Terminated()) {
-    SockAddrRfcomm peer{};
+    RfcommAddress peer{};
     socklen_t peerLength = sizeof peer;
     const SocketHandle accepted = ws.accept(s, reinterpret_cast<sockaddr*>(&peer), &peerLength);
     if (accepted < 0) break;

@@ -16,4 +16,13 @@ inline RfcommAddress RfcommBindAddress(const Guid&) {
   return address;
 }
 
+inline uint32_t RfcommChannel(const RfcommAddress& address) { return address.channel; }
+
+// The radio's 48-bit address, as BlueZ prints it from the highest byte.
+inline uint64_t RfcommRadio(const RfcommAddress& address) {
+  uint64_t radio = 0;
+  for (int i = 5; i >= 0; --i) radio = radio << 8 | address.bdaddr[i];
+  return radio;
+}
+
 }  // namespace wendrix

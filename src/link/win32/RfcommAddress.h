@@ -25,4 +25,7 @@ inline RfcommAddress RfcommBindAddress(const Guid& serviceClass) {
   return address;
 }
 
+inline uint32_t RfcommChannel(const RfcommAddress& address) { return address.port; }
+inline uint64_t RfcommRadio(const RfcommAddress& address) { return address.btAddr; }
+
 }  // namespace wendrix
