@@ -9,6 +9,8 @@ namespace wendrix {
 using ClockFn = uint32_t (*)();
 
 uint32_t timeGetTime();
+// The platform's own millisecond count (one file per platform).
+uint32_t SystemMilliseconds();
 void SetClockForTesting(ClockFn clock);  // nullptr restores the real clock
 
 }  // namespace wendrix

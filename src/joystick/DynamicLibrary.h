@@ -18,4 +18,8 @@ void CloseLibrary(void* library);
 // File name of the driver library on this platform.
 extern const char* const kDriverLibraryName;
 
+// Full path of the driver library in the executable's own directory;
+// empty when the executable's path is unknown.
+std::string DriverLibraryPath();
+
 }  // namespace wendrix

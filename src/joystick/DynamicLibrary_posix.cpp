@@ -18,6 +18,11 @@ std::string ExecutableDirectory() {
   return slash == std::string::npos ? std::string{} : exe.substr(0, slash);
 }
 
+std::string DriverLibraryPath() {
+  const std::string dir = ExecutableDirectory();
+  return dir.empty() ? std::string{} : dir + "/" + kDriverLibraryName;
+}
+
 void* OpenLibrary(const std::string& path) {
   if (path.empty() || path.front() != '/') return nullptr;
   return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);

@@ -25,9 +25,9 @@ static void Resolve(Fn& entry, const char* name) {
 
 bool LoadVJoyInterface() {
   if (vJoyLibrary) return true;
-  const std::string dir = ExecutableDirectory();
-  if (dir.empty()) return false;
-  vJoyLibrary = OpenLibrary(dir + "/" + kDriverLibraryName);
+  const std::string path = DriverLibraryPath();
+  if (path.empty()) return false;
+  vJoyLibrary = OpenLibrary(path);
   if (!vJoyLibrary) return false;
   // Resolved in this order and not tested, as the rest of the program
   // assumes all five can be called once loading succeeded.

@@ -20,7 +20,7 @@ const std::string kComment = std::string("More info on ") + kWebSite;
 }  // namespace
 
 void TBluetoothServer::Execute() {
-  SockAddrRfcomm address{};
+  RfcommAddress address{};
   socklen_t addressLength = sizeof address;
   bool firstPass = true;
 
@@ -43,18 +43,17 @@ bool TBluetoothServer::WaitBeforePass() {
   return true;
 }
 
-void TBluetoothServer::RunPass(SockAddrRfcomm& address, socklen_t& addressLength) {
+void TBluetoothServer::RunPass(RfcommAddress& address, socklen_t& addressLength) {
   const Winsock2EntryPoints& ws = Winsock2Entries;
   if (!ws.socket || !ws.bind || !ws.listen || !ws.getsockname || !ws.WSASetService ||
       !ws.accept || !ws.closesocket)
     return;
 
-  const SocketHandle s = ws.socket(AF_BLUETOOTH, SOCK_STREAM, kBtProtoRfcomm);
+  const SocketHandle s = ws.socket(kRfcommFamily, SOCK_STREAM, kBtProtoRfcomm);
   if (s < 0) return;
 
-  // Every pass binds to any radio on a channel the kernel picks.
-  address = SockAddrRfcomm{};
-  address.family = AF_BLUETOOTH;
+  // Every pass binds to any radio on a channel the system picks.
+  address = RfcommBindAddress(BluetoothServiceClass);
   auto* raw = reinterpret_cast<sockaddr*>(&address);
   addressLength = sizeof address;
 

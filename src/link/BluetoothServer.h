@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "RfcommAddress.h"
 #include "link/AcceptCallback.h"
 #include "link/ServiceRegistration.h"
 #include "link/Thread.h"
@@ -33,7 +34,7 @@ class TBluetoothServer final : public TThread {
  private:
   // One pass from the new socket to the end of accepting; returns when a
   // step fails, with the socket closed and the registration withdrawn.
-  void RunPass(SockAddrRfcomm& address, socklen_t& addressLength);
+  void RunPass(RfcommAddress& address, socklen_t& addressLength);
   // Waits at least a second, and on while Wi-Fi is active. False when the
   // thread is asked to stop.
   bool WaitBeforePass();

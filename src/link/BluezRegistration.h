@@ -3,6 +3,8 @@
 // bus while the program accepts on its own RFCOMM socket.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>

@@ -2,10 +2,9 @@
 // IPv4 address of the machine, in the order the system lists them.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstdint>
 
+#include "SystemSockets.h"
 #include "link/Sockets.h"
 
 namespace wendrix {

@@ -2,9 +2,9 @@
 // Winsock2Entries.WSASetService, and the RFCOMM socket address.
 #pragma once
 
-#include <sys/socket.h>
-
 #include <cstdint>
+
+struct sockaddr;
 
 namespace wendrix {
 
@@ -24,7 +24,7 @@ struct Guid {
 // The kernel's RFCOMM socket address (sockaddr_rc). Channel 0 lets the
 // kernel pick a free channel when the socket starts listening.
 struct SockAddrRfcomm {
-  sa_family_t family;
+  uint16_t family;  // sa_family_t
   uint8_t bdaddr[6];  // the radio; all zero for any radio
   uint8_t channel;
 };

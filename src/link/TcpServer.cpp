@@ -1,13 +1,8 @@
 #include "link/TcpServer.h"
 
-#include <csignal>
-
 #include "link/ListenerTimings.h"
 
 namespace wendrix {
-
-// A peer that goes away must show up as a failed call, not kill the process.
-void InitializeTcpServerModule() { std::signal(SIGPIPE, SIG_IGN); }
 
 static SocketHandle OpenListeningSocket(uint16_t port) {
   SocketHandle s = OpenTcpSocket();

@@ -11,7 +11,7 @@
 
 namespace wendrix {
 
-// Module initialisation of the socket layer.
+// Module initialisation of the socket layer (one file per platform).
 void InitializeTcpServerModule();
 
 // Accepts stream connections for ever and hands each one, with TCP_NODELAY

@@ -1,8 +1,5 @@
 #include "link/UdpClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <algorithm>
 #include <string>
 
@@ -14,7 +11,7 @@
 namespace wendrix {
 
 namespace {
-constexpr in_addr_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1
+constexpr uint32_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1
 }  // namespace
 
 TUdpClient::TUdpClient() {

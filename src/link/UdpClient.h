@@ -1,12 +1,10 @@
 // Discovery broadcaster: announces the PC once on every IPv4 network.
 #pragma once
 
-#include <sys/socket.h>
-#include <sys/types.h>
-
 #include <cstdint>
 #include <memory>
 
+#include "SystemSockets.h"
 #include "link/Sockets.h"
 
 namespace wendrix {

@@ -3,11 +3,9 @@
 // through. LoadWinsock2 fills it once at start; tests may swap entries.
 #pragma once
 
-#include <sys/types.h>
-#include <sys/socket.h>
-
 #include <cstdint>
 
+#include "SystemSockets.h"
 #include "link/Sockets.h"
 
 namespace wendrix {

@@ -13,7 +13,9 @@
 
 #include "joystick/VJoyApi.h"
 
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+// FAKE_EXPORT (export from the shared library) and FAKE_LOG_FLAGS (further
+// flags of the log file) come from the build, per platform.
+#define FAKE_API extern "C" FAKE_EXPORT
 
 namespace {
 
@@ -49,7 +51,7 @@ struct Fake {
     }
     if (logFd < 0) {
       if (const char* path = std::getenv("FAKE_VJOY_LOG"); path && *path)
-        logFd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        logFd = open(path, O_WRONLY | O_CREAT | O_APPEND | FAKE_LOG_FLAGS, 0644);
     }
   }
 
@@ -87,28 +89,28 @@ Fake& TheFake() {
 
 }  // namespace
 
-FAKE_EXPORT wendrix::VJoyBool vJoyEnabled(void) {
+FAKE_API wendrix::VJoyBool vJoyEnabled(void) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   f.Record(FAKE_VJOY_ENABLED, 0, nullptr);
   return f.enabled;
 }
 
-FAKE_EXPORT int32_t GetVJDStatus(uint32_t device) {
+FAKE_API int32_t GetVJDStatus(uint32_t device) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   f.Record(FAKE_VJOY_STATUS, device, nullptr);
   return device == 1 ? wendrix::VJD_STAT_FREE : wendrix::VJD_STAT_MISS;
 }
 
-FAKE_EXPORT wendrix::VJoyBool AcquireVJD(uint32_t device) {
+FAKE_API wendrix::VJoyBool AcquireVJD(uint32_t device) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   f.Record(FAKE_VJOY_ACQUIRE, device, nullptr);
   return device == 1;
 }
 
-FAKE_EXPORT wendrix::VJoyBool UpdateVJD(uint32_t device, void* report) {
+FAKE_API wendrix::VJoyBool UpdateVJD(uint32_t device, void* report) {
   Fake& f = TheFake();
   FakeVJoyUpdateHook hook;
   void* context;
@@ -125,25 +127,25 @@ FAKE_EXPORT wendrix::VJoyBool UpdateVJD(uint32_t device, void* report) {
   return result;
 }
 
-FAKE_EXPORT void RelinquishVJD(uint32_t device) {
+FAKE_API void RelinquishVJD(uint32_t device) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   f.Record(FAKE_VJOY_RELINQUISH, device, nullptr);
 }
 
-FAKE_EXPORT void FakeVJoy_Reset(void) {
+FAKE_API void FakeVJoy_Reset(void) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   f.Configure();
 }
 
-FAKE_EXPORT void FakeVJoy_SetEnabled(int32_t result) {
+FAKE_API void FakeVJoy_SetEnabled(int32_t result) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   f.enabled = result;
 }
 
-FAKE_EXPORT void FakeVJoy_ScriptUpdates(const int32_t* results, size_t count) {
+FAKE_API void FakeVJoy_ScriptUpdates(const int32_t* results, size_t count) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   f.updateScript.assign(results, results + count);
@@ -151,19 +153,19 @@ FAKE_EXPORT void FakeVJoy_ScriptUpdates(const int32_t* results, size_t count) {
   f.nextUpdate = 0;
 }
 
-FAKE_EXPORT void FakeVJoy_SetRecording(int32_t on) {
+FAKE_API void FakeVJoy_SetRecording(int32_t on) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   f.recording = on != 0;
 }
 
-FAKE_EXPORT size_t FakeVJoy_CallCount(void) {
+FAKE_API size_t FakeVJoy_CallCount(void) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   return f.calls.size();
 }
 
-FAKE_EXPORT int32_t FakeVJoy_GetCall(size_t index, FakeVJoyCall* out) {
+FAKE_API int32_t FakeVJoy_GetCall(size_t index, FakeVJoyCall* out) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   if (index >= f.calls.size()) return 0;
@@ -171,7 +173,7 @@ FAKE_EXPORT int32_t FakeVJoy_GetCall(size_t index, FakeVJoyCall* out) {
   return 1;
 }
 
-FAKE_EXPORT void FakeVJoy_SetUpdateHook(FakeVJoyUpdateHook hook, void* context) {
+FAKE_API void FakeVJoy_SetUpdateHook(FakeVJoyUpdateHook hook, void* context) {
   Fake& f = TheFake();
   std::lock_guard g(f.lock);
   f.hook = hook;

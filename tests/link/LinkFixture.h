@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -32,7 +31,7 @@ class LinkTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    for (int fd : clients_) close(fd);
+    for (int fd : clients_) CloseClient(fd);
     wifi_.reset();
     bluetooth_.reset();
     EXPECT_TRUE(Eventually([&] { return OpenDescriptorCount() == baselineDescriptors_; }))
@@ -58,7 +57,7 @@ class LinkTest : public ::testing::Test {
 
   void Close(int fd) {
     Forget(fd);
-    close(fd);
+    CloseClient(fd);
   }
   void Reset(int fd) {
     Forget(fd);

@@ -1,63 +1,25 @@
+// Phone-side helpers of the link tests that both platforms share; the
+// socket calls underneath are in LinkTestSupport_posix.cpp / _win32.cpp.
 #include "LinkTestSupport.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace wendrix::test {
-
-static sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
-
-int ConnectLoopback(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  const sockaddr_in a = Loopback(port);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 bool SendAll(int fd, std::span<const uint8_t> bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
-    ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    const long n = ClientSend(fd, bytes.data() + sent, bytes.size() - sent);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
   return true;
 }
 
-// Waits until fd is readable; false at the deadline.
-static bool Readable(int fd, std::chrono::steady_clock::time_point end) {
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{fd, POLLIN, 0};
-    int r = poll(&p, 1, static_cast<int>(left.count()));
-    if (r > 0) return true;
-  }
-}
-
 std::vector<uint8_t> ReadBytes(int fd, size_t count, std::chrono::milliseconds deadline) {
   const auto end = std::chrono::steady_clock::now() + deadline;
   std::vector<uint8_t> bytes(count);
   size_t got = 0;
-  while (got < count && Readable(fd, end)) {
-    ssize_t n = recv(fd, bytes.data() + got, count - got, 0);
+  while (got < count && ClientReadable(fd, end)) {
+    const long n = ClientReceive(fd, bytes.data() + got, count - got);
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
@@ -68,38 +30,10 @@ std::vector<uint8_t> ReadBytes(int fd, size_t count, std::chrono::milliseconds d
 bool PeerClosed(int fd, std::chrono::milliseconds deadline) {
   const auto end = std::chrono::steady_clock::now() + deadline;
   uint8_t sink[4096];
-  while (Readable(fd, end)) {
-    ssize_t n = recv(fd, sink, sizeof sink, 0);
-    if (n <= 0) return true;  // end of stream, or reset
+  while (ClientReadable(fd, end)) {
+    if (ClientReceive(fd, sink, sizeof sink) <= 0) return true;  // end of stream, or reset
   }
   return false;
 }
-
-void CloseWithReset(int fd) {
-  linger l{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  close(fd);
-}
-
-int OpenUdpClient() { return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0); }
-
-bool SendDatagramTo(int fd, uint16_t port, std::span<const uint8_t> bytes) {
-  const sockaddr_in a = Loopback(port);
-  return sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a) ==
-         static_cast<ssize_t>(bytes.size());
-}
-
-static size_t CountEntries(const char* path) {
-  size_t n = 0;
-  if (DIR* d = opendir(path)) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') ++n;
-    closedir(d);
-  }
-  return n;
-}
-
-size_t OpenDescriptorCount() { return CountEntries("/proc/self/fd"); }
-size_t ThreadCount() { return CountEntries("/proc/self/task"); }
 
 }  // namespace wendrix::test

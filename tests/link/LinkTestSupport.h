@@ -1,5 +1,6 @@
 // Phone-side helpers of the link tests: loopback clients, waiting on
-// conditions, and the process's descriptor and thread counts.
+// conditions, and the process's descriptor and thread counts (one file
+// per platform).
 #pragma once
 
 #include <chrono>
@@ -35,9 +36,19 @@ std::vector<uint8_t> ReadBytes(int fd, size_t count, std::chrono::milliseconds d
 bool PeerClosed(int fd, std::chrono::milliseconds deadline = kDeadline);
 // Closes with a reset instead of an orderly end.
 void CloseWithReset(int fd);
+void CloseClient(int fd);
+// Ends the client's direction of the stream; reading goes on.
+void EndWrites(int fd);
 
 int OpenUdpClient();
 bool SendDatagramTo(int fd, uint16_t port, std::span<const uint8_t> bytes);
+
+// The platform's socket calls under the helpers above: one send, one
+// receive (their byte counts, 0 or negative at the end), and a wait until
+// fd is readable (false at the deadline).
+long ClientSend(int fd, const uint8_t* data, size_t length);
+long ClientReceive(int fd, uint8_t* buffer, size_t length);
+bool ClientReadable(int fd, std::chrono::steady_clock::time_point end);
 
 inline std::vector<uint8_t> Concat(std::span<const uint8_t> a, std::span<const uint8_t> b) {
   std::vector<uint8_t> v(a.begin(), a.end());

@@ -1,5 +1,3 @@
-#include <sys/socket.h>
-
 #include <thread>
 
 #include "LinkFixture.h"
@@ -123,14 +121,14 @@ TEST_F(LinkTest, EveryEndOfASessionClosesItsSocket) {
   {
     SCOPED_TRACE("phone closes right after the greeting");
     int fd = Open();
-    shutdown(fd, SHUT_WR);
+    EndWrites(fd);
     EXPECT_TRUE(PeerClosed(fd));
   }
   {
     SCOPED_TRACE("stream ends inside the mode word");
     int fd = Open();
     ASSERT_TRUE(SendAll(fd, std::vector<uint8_t>{0, 0}));
-    shutdown(fd, SHUT_WR);
+    EndWrites(fd);
     EXPECT_TRUE(PeerClosed(fd));
   }
   {
@@ -146,7 +144,7 @@ TEST_F(LinkTest, EveryEndOfASessionClosesItsSocket) {
     int fd = Open();
     auto frame = Frame(1);
     ASSERT_TRUE(SendAll(fd, std::span(frame).first(10)));
-    shutdown(fd, SHUT_WR);
+    EndWrites(fd);
     EXPECT_TRUE(PeerClosed(fd));
   }
   EXPECT_TRUE(Updates().empty());
@@ -156,7 +154,7 @@ TEST_F(LinkTest, EveryEndOfASessionClosesItsSocket) {
     int fd = Open();
     ASSERT_TRUE(SendAll(fd, Concat(opening, BuildLegacyRecord({1, 500, 600, 0}))));
     ASSERT_TRUE(UpdateWithX(500));
-    shutdown(fd, SHUT_WR);
+    EndWrites(fd);
     EXPECT_TRUE(PeerClosed(fd));
   }
   {
