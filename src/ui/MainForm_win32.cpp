@@ -24,12 +24,6 @@ constexpr COLORREF kBrickRed = RGB(160, 70, 50);
 constexpr COLORREF kTeal = RGB(0, 128, 128);
 constexpr COLORREF kGrey = RGB(128, 128, 128);
 
-std::wstring Widen(std::string_view text) {
-  std::wstring wide;
-  for (char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
-  return wide;
-}
-
 HMENU ChildId(int id) { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)); }
 
 // Any thread, once per run of requests: marks the whole window for a paint.

@@ -2,6 +2,8 @@
 // pages served on 127.0.0.1, and the core's tick and paint driving it.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <commctrl.h>
 
 #include <thread>
@@ -23,6 +25,7 @@ using test::PumpUntil;
 class MainFormWin32Test : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    test::ClearOpenedAddresses();
     server = new test::PageServer;
     PrepareMainForm();
     MainFormSetup setup;

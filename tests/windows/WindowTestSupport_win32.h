@@ -109,11 +109,22 @@ inline void Pump(int ms) {
 
 // The addresses the fake xdg-open was given, one a line, in the file that
 // WENDRIX_OPENED_LOG names (a Unix path, reached through drive Z:).
-inline std::vector<std::string> OpenedAddresses() {
+inline std::string OpenedLog() {
   char unixPath[MAX_PATH];
   const DWORD n = ::GetEnvironmentVariableA("WENDRIX_OPENED_LOG", unixPath, sizeof unixPath);
   if (n == 0 || n >= sizeof unixPath) return {};
-  std::ifstream file(std::string("Z:") + unixPath);
+  return std::string("Z:") + unixPath;
+}
+
+inline void ClearOpenedAddresses() {
+  const std::string log = OpenedLog();
+  ::DeleteFileA(log.c_str());
+  const auto slash = log.find_last_of('/');
+  if (slash != std::string::npos) ::CreateDirectoryA(log.substr(0, slash).c_str(), nullptr);
+}
+
+inline std::vector<std::string> OpenedAddresses() {
+  std::ifstream file(OpenedLog());
   std::vector<std::string> lines;
   for (std::string line; std::getline(file, line);)
     if (!line.empty()) lines.push_back(line);
