@@ -62,6 +62,31 @@ void WriteTextLine(HWND line, const wchar_t* text, COLORREF colour) {
   ::SendMessageW(line, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
 }
 
+// Controls on a group box or the window take the face colour behind their text.
+LRESULT FaceColour(WPARAM dc) {
+  ::SetBkColor(reinterpret_cast<HDC>(dc), ::GetSysColor(COLOR_BTNFACE));
+  return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+}
+
+// A group box holds its controls as a container; it fills its own face,
+// which the system's group box leaves to its parent.
+LRESULT CALLBACK GroupBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                              DWORD_PTR) {
+  switch (message) {
+    case WM_ERASEBKGND: {
+      RECT client;
+      ::GetClientRect(box, &client);
+      ::FillRect(reinterpret_cast<HDC>(wParam), &client, ::GetSysColorBrush(COLOR_BTNFACE));
+      return TRUE;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+      return FaceColour(wParam);
+    default:
+      return ::DefSubclassProc(box, message, wParam, lParam);
+  }
+}
+
 // The file name of the running program ("wendrix.exe").
 std::wstring ProgramFileName() {
   wchar_t path[MAX_PATH];
@@ -156,8 +181,13 @@ void TMainForm::CreateComponents() {
     return control;
   };
 
-  grp1 = add(handle_, L"BUTTON", L"Connection with smartphone ",
-             WS_VISIBLE | BS_GROUPBOX | WS_CLIPCHILDREN, ids::grp1, 16, 16, 425, 88);
+  auto group = [&](const wchar_t* caption, int id, int left, int top, int width, int height) {
+    HWND box = add(handle_, L"BUTTON", caption, WS_VISIBLE | BS_GROUPBOX | WS_CLIPCHILDREN, id, left,
+                   top, width, height);
+    ::SetWindowSubclass(box, &GroupBoxProc, 0, 0);
+    return box;
+  };
+  grp1 = group(L"Connection with smartphone ", ids::grp1, 16, 16, 425, 88);
   redt1 = textLine(ids::redt1, 13, 27, 60, true);
   connectionTcpWaiting = textLine(ids::connectionTcpWaiting, 75, 27, 236, true);
   connectionTcpConnected = textLine(ids::connectionTcpConnected, 75, 27, 236, false);
@@ -167,8 +197,7 @@ void TMainForm::CreateComponents() {
   connectionBluetoothConnected = textLine(ids::connectionBluetoothConnected, 75, 53, 212, false);
   connectionBluetoothWaitingGray = textLine(ids::connectionBluetoothWaitingGray, 75, 53, 212, false);
 
-  Controls = add(handle_, L"BUTTON", L"Controls", WS_VISIBLE | BS_GROUPBOX | WS_CLIPCHILDREN,
-                 ids::Controls, 16, 119, 425, 139);
+  Controls = group(L"Controls", ids::Controls, 16, 119, 425, 139);
   label(Controls, L"Steering:", ids::Label6, 13, 28);
   ProgressBar1 = bar(Controls, ids::ProgressBar1, 80, 28, 331, true);
   label(Controls, L"Pedals:", ids::Label7, 13, 67);
@@ -232,6 +261,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       FormPaint();
       return 0;
     }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+      return FaceColour(wParam);
     case WM_TIMER:
       if (wParam == kTimer1) Timer1Timer();
       return 0;
