@@ -78,43 +78,49 @@ announcements() {  # heard on the veth peer within $1 s
   nsenter -t "$peer" -n "$padsim" listen --seconds "$1" 2>/dev/null | grep -c '^announcement from 198.18.0.1' || true
 }
 
+idle='wifi=disconnected bluetooth=disconnected steering=0 pedals=0 boxes=00000000 enabled=0'
 FAKE_VJOY_LOG="Z:$driverlog" wine "$app/wendrix.exe" </dev/null >/dev/null 2>&1 &
 wendrix=$!
-wait_state 60 'wifi=disconnected bluetooth=disconnected steering=0 pedals=0 boxes=00000000 enabled=0'
+wait_state 60 "$idle"
 
 echo "--- idle: announcements on the veth pair"
 n=$(announcements 2)
 [ "$n" -ge 2 ] || fail "only $n announcements in 2 s while idle"
 
+# A phone holding RECORD for 4 s (padsim arguments in HOW) until the window
+# shows SHOWS; then AND_THEN runs, and after the phone's silence the window
+# must be idle again.
+phone() {  # HOW RECORD SHOWS [AND_THEN]
+  local sim
+  # shellcheck disable=SC2046,SC2086
+  "$padsim" $1 $(held 200 "$2") >"$work/padsim.log" 2>&1 &
+  sim=$!
+  wait_state 10 "$3"
+  [ -z "${4:-}" ] || "$4"
+  wait "$sim" || fail "padsim: $(cat "$work/padsim.log")"
+  wait_state 10 "$idle"
+}
+no_announcements() {
+  local n
+  n=$(announcements 2)
+  [ "$n" -eq 0 ] || fail "$n announcements while a phone is connected"
+}
+screenshot() {
+  # shellcheck disable=SC2046
+  python3 "$(dirname "$0")/xshot.py" $(window_state rect) "$artifacts/wendrix-windows-running.png" ||
+    fail "no screenshot"
+}
+
 echo "--- UDP"
-# shellcheck disable=SC2046
-"$padsim" udp 127.0.0.1 $(held 250 16384,0) >"$work/padsim-udp.log" 2>&1 &
-sim=$!
-wait_state 10 'wifi=connected bluetooth=notused steering=50 pedals=100 .* enabled=1'
-n=$(announcements 2)
-[ "$n" -eq 0 ] || fail "$n announcements while a phone is connected"
-wait "$sim"
-wait_state 10 'wifi=disconnected bluetooth=disconnected steering=0 pedals=0 boxes=00000000 enabled=0'
-
+phone "udp 127.0.0.1" 16384,0 'wifi=connected bluetooth=notused steering=50 pedals=100 .* enabled=1' \
+  no_announcements
 echo "--- framed TCP"
-# shellcheck disable=SC2046
-"$padsim" tcp 127.0.0.1 --framed $(held 200 32768,16384,1) >"$work/padsim-framed.log" 2>&1 &
-sim=$!
-wait_state 10 'wifi=connected bluetooth=notused steering=100 pedals=50 boxes=10000000 enabled=1'
-wait "$sim"
-wait_state 10 'wifi=disconnected .* steering=0 pedals=0 boxes=00000000 enabled=0'
-
+phone "tcp 127.0.0.1 --framed" 32768,16384,1 \
+  'wifi=connected bluetooth=notused steering=100 pedals=50 boxes=10000000 enabled=1'
 echo "--- legacy TCP"
 # Steering centred, pedals pressed, buttons 1 and 3: the README's picture.
-# shellcheck disable=SC2046
-"$padsim" tcp 127.0.0.1 --legacy $(held 200 16384,0,5) >"$work/padsim-legacy.log" 2>&1 &
-sim=$!
-wait_state 10 'wifi=connected bluetooth=notused steering=50 pedals=100 boxes=10100000 enabled=1'
-# shellcheck disable=SC2046
-python3 "$(dirname "$0")/xshot.py" $(window_state rect) "$artifacts/wendrix-windows-running.png" ||
-  fail "no screenshot"
-wait "$sim"
-wait_state 10 'wifi=disconnected .* steering=0 pedals=0 boxes=00000000 enabled=0'
+phone "tcp 127.0.0.1 --legacy" 16384,0,5 \
+  'wifi=connected bluetooth=notused steering=50 pedals=100 boxes=10100000 enabled=1' screenshot
 n=$(announcements 2)
 [ "$n" -ge 2 ] || fail "announcements did not resume after the phone left ($n)"
 
