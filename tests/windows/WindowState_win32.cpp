@@ -1,6 +1,7 @@
 // Reads the running Wendrix window from outside, for scripts:
 //   window_state state      one line: status lines, bars, boxes
 //   window_state rect       the window's place on the screen: X Y WIDTH HEIGHT
+//   window_state layout     client width, steering bar's width, status line's height
 //   window_state close      asks the window to close
 // Exit code 1 when no window is there.
 #include <windows.h>
@@ -57,6 +58,13 @@ int main(int argc, char** argv) {
     ::GetWindowRect(form, &r);
     std::printf("%ld %ld %ld %ld\n", static_cast<long>(r.left), static_cast<long>(r.top),
                 static_cast<long>(r.right - r.left), static_cast<long>(r.bottom - r.top));
+  } else if (std::strcmp(argv[1], "layout") == 0) {
+    RECT client, bar, line;
+    ::GetClientRect(form, &client);
+    ::GetWindowRect(FindControl(form, ids::ProgressBar1), &bar);
+    ::GetWindowRect(FindControl(form, ids::connectionTcpWaiting), &line);
+    std::printf("client=%ld bar=%ld line=%ld\n", static_cast<long>(client.right),
+                static_cast<long>(bar.right - bar.left), static_cast<long>(line.bottom - line.top));
   } else if (std::strcmp(argv[1], "close") == 0) {
     ::PostMessageW(form, WM_CLOSE, 0, 0);
   } else {

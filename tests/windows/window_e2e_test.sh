@@ -105,9 +105,9 @@ no_announcements() {
   n=$(announcements 2)
   [ "$n" -eq 0 ] || fail "$n announcements while a phone is connected"
 }
-screenshot() {
+screenshot() {  # [NAME]
   # shellcheck disable=SC2046
-  python3 "$(dirname "$0")/xshot.py" $(window_state rect) "$artifacts/wendrix-windows-running.png" ||
+  python3 "$(dirname "$0")/xshot.py" $(window_state rect) "$artifacts/wendrix-windows-${1:-running}.png" ||
     fail "no screenshot"
 }
 
@@ -138,4 +138,23 @@ kill -0 "$wendrix" 2>/dev/null && fail "wendrix.exe still running 10 s after its
 wait "$wendrix" || code=$?
 [ "$code" -eq 0 ] || fail "exit code $code"
 kill "$sim" 2>/dev/null || true
+
+echo "--- at 150 %"
+for dpi in 96 144; do
+  run_at() {
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1
+    FAKE_VJOY_LOG="Z:$driverlog" wine "$app/wendrix.exe" </dev/null >/dev/null 2>&1 &
+    wendrix=$!
+    wait_state 60 "$idle"
+  }
+  run_at "$dpi"
+  layout=$(window_state layout)
+  screenshot "dpi$dpi"
+  window_state close
+  wait "$wendrix" || true
+  case $dpi in
+    96) [ "$layout" = "client=474 bar=331 line=17" ] || fail "layout at 100 %: $layout" ;;
+    144) [ "$layout" = "client=711 bar=497 line=26" ] || fail "layout at 150 %: $layout" ;;
+  esac
+done
 echo "window end-to-end test passed"

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""xshot.py X Y WIDTH HEIGHT OUT.png: that part of the X display ($DISPLAY)
-as a PNG, read with XGetImage through libX11 (a 24-bit TrueColor screen)."""
+"""xshot.py X Y WIDTH HEIGHT OUT.png: that part of the X display ($DISPLAY),
+as far as it lies on the screen, as a PNG, read with XGetImage through libX11 (a 24-bit TrueColor screen)."""
 import ctypes
 import ctypes.util
 import struct
@@ -28,6 +28,10 @@ def grab(x, y, width, height):
     display = x11.XOpenDisplay(None)
     if not display:
         sys.exit('cannot open the display')
+    # Only what lies on the screen.
+    x11.XDisplayWidth.argtypes = x11.XDisplayHeight.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    width = min(width, x11.XDisplayWidth(display, 0) - x)
+    height = min(height, x11.XDisplayHeight(display, 0) - y)
     image = x11.XGetImage(display, x11.XDefaultRootWindow(display), x, y, width, height,
                           0xFFFFFFFF, 2)  # AllPlanes, ZPixmap
     if not image or image.contents.bits_per_pixel != 32:
@@ -42,7 +46,7 @@ def grab(x, y, width, height):
         rgb[1::3] = line[1::4]
         rgb[2::3] = line[0::4]
         rows.append(b'\0' + bytes(rgb))
-    return b''.join(rows)
+    return width, height, b''.join(rows)
 
 
 def write_png(path, width, height, rows):
@@ -57,4 +61,4 @@ def write_png(path, width, height, rows):
 
 if __name__ == '__main__':
     x, y, w, h = (int(v) for v in sys.argv[1:5])
-    write_png(sys.argv[5], w, h, grab(x, y, w, h))
+    write_png(sys.argv[5], *grab(x, y, w, h))
