@@ -8,7 +8,8 @@ struct sockaddr;
 
 namespace wendrix {
 
-// Sockets of family AF_BLUETOOTH (31) with this protocol are RFCOMM streams.
+// RFCOMM streams have this protocol on both platforms (family AF_BLUETOOTH,
+// 31, on Linux; AF_BTH, 32, on Windows: link/*/RfcommAddress.h).
 constexpr int kBtProtoRfcomm = 3;
 constexpr uint32_t NS_BTH = 16;
 constexpr int RNRSERVICE_REGISTER = 0;
@@ -21,8 +22,8 @@ struct Guid {
   uint8_t Data4[8];
 };
 
-// The kernel's RFCOMM socket address (sockaddr_rc). Channel 0 lets the
-// kernel pick a free channel when the socket starts listening.
+// Linux's RFCOMM socket address (sockaddr_rc). Channel 0 lets the kernel
+// pick a free channel when the socket starts listening.
 struct SockAddrRfcomm {
   uint16_t family;  // sa_family_t
   uint8_t bdaddr[6];  // the radio; all zero for any radio

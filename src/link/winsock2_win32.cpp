@@ -82,13 +82,11 @@ std::string Ansi(const char* utf8) {
   return text;
 }
 
-// Fills the fields both record forms share; texts are set by the caller.
-template <typename QuerySet>
-void FillCommon(QuerySet& q, const WSAQuerySet& record, std::vector<CSADDR_INFO>& addresses) {
-  q = QuerySet{};
-  q.dwSize = sizeof q;
-  q.lpServiceClassId = reinterpret_cast<GUID*>(const_cast<Guid*>(record.lpServiceClassId));
-  q.dwNameSpace = record.dwNameSpace;
+// Hands `record` to the registration entry as the entry's own record form
+// (WSAQUERYSETW or WSAQUERYSETA), with the texts already converted.
+template <typename QuerySet, typename Text, typename Entry>
+int Register(Entry entry, const WSAQuerySet& record, Text name, Text comment, int operation, uint32_t flags) {
+  std::vector<CSADDR_INFO> addresses;
   for (uint32_t i = 0; record.lpcsaBuffer && i < record.dwNumberOfCsAddrs; ++i) {
     const CsAddrInfo& from = record.lpcsaBuffer[i];
     CSADDR_INFO to{};
@@ -98,8 +96,15 @@ void FillCommon(QuerySet& q, const WSAQuerySet& record, std::vector<CSADDR_INFO>
     to.iProtocol = from.iProtocol;
     addresses.push_back(to);
   }
+  QuerySet q{};
+  q.dwSize = sizeof q;
+  q.lpszServiceInstanceName = record.lpszServiceInstanceName ? name.data() : nullptr;
+  q.lpServiceClassId = reinterpret_cast<GUID*>(const_cast<Guid*>(record.lpServiceClassId));
+  q.lpszComment = record.lpszComment ? comment.data() : nullptr;
+  q.dwNameSpace = record.dwNameSpace;
   q.dwNumberOfCsAddrs = static_cast<DWORD>(addresses.size());
   q.lpcsaBuffer = addresses.empty() ? nullptr : addresses.data();
+  return entry(&q, static_cast<WSAESETSERVICEOP>(operation), flags);
 }
 
 }  // namespace
@@ -109,26 +114,13 @@ int SetServiceWin32(const WSAQuerySet* record, int operation, uint32_t flags) {
     ::WSASetLastError(WSAEINVAL);
     return SOCKET_ERROR;
   }
-  std::vector<CSADDR_INFO> addresses;
-  const auto op = static_cast<WSAESETSERVICEOP>(operation);
-  if (Ws2_32.setServiceIsWide) {
-    std::wstring name = Wide(record->lpszServiceInstanceName);
-    std::wstring comment = Wide(record->lpszComment);
-    WSAQUERYSETW q;
-    FillCommon(q, *record, addresses);
-    q.lpszServiceInstanceName = record->lpszServiceInstanceName ? name.data() : nullptr;
-    q.lpszComment = record->lpszComment ? comment.data() : nullptr;
-    return Ws2_32.WSASetService(&q, op, flags);
-  }
-  std::string name = Ansi(record->lpszServiceInstanceName);
-  std::string comment = Ansi(record->lpszComment);
-  WSAQUERYSETA q;
-  FillCommon(q, *record, addresses);
-  q.lpszServiceInstanceName = record->lpszServiceInstanceName ? name.data() : nullptr;
-  q.lpszComment = record->lpszComment ? comment.data() : nullptr;
+  if (Ws2_32.setServiceIsWide)
+    return Register<WSAQUERYSETW>(Ws2_32.WSASetService, *record, Wide(record->lpszServiceInstanceName),
+                                  Wide(record->lpszComment), operation, flags);
   const auto setServiceA = reinterpret_cast<decltype(&::WSASetServiceA)>(
       reinterpret_cast<void*>(Ws2_32.WSASetService));
-  return setServiceA(&q, op, flags);
+  return Register<WSAQUERYSETA>(setServiceA, *record, Ansi(record->lpszServiceInstanceName),
+                                Ansi(record->lpszComment), operation, flags);
 }
 
 void SetLibraryLoaderForTesting(const LibraryLoaderCalls* calls) {

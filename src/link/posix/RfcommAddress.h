@@ -16,6 +16,4 @@ inline RfcommAddress RfcommBindAddress(const Guid&) {
   return address;
 }
 
-inline int RfcommChannelOf(const RfcommAddress& address) { return address.channel; }
-
 }  // namespace wendrix

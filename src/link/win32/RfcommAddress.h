@@ -25,6 +25,4 @@ inline RfcommAddress RfcommBindAddress(const Guid& serviceClass) {
   return address;
 }
 
-inline int RfcommChannelOf(const RfcommAddress& address) { return static_cast<int>(address.port); }
-
 }  // namespace wendrix
