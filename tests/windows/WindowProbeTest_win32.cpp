@@ -303,6 +303,14 @@ TEST_F(WindowProbeTest, WindowShowsItsComponentsFollowsAPhoneAndEndsAtOnceWhenCl
   EXPECT_EQ(pos(ids::ProgressBar2), 0);
   EXPECT_EQ(pos(ids::ProgressBarFeedbackForce), 0);
   EXPECT_TRUE(visible(ids::WebBrowser1));
+  // Pages in the pane render in the current engine, set per user.
+  DWORD emulation = 0, size = sizeof emulation;
+  EXPECT_EQ(::RegGetValueW(HKEY_CURRENT_USER,
+                           L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\"
+                           L"FEATURE_BROWSER_EMULATION",
+                           L"wendrix.exe", RRF_RT_REG_DWORD, nullptr, &emulation, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(emulation, 11001u);
 
   // UDP moves the bars; the Wi-Fi line shows " connected".
   Phone phone;
