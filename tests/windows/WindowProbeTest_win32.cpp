@@ -238,6 +238,14 @@ class Phone {
     char greeting[2] = {};
     return ::recv(tcp_, greeting, 2, 0) == 2 && greeting[0] == 0 && greeting[1] == 2;
   }
+  // After the greeting nothing more arrives: the stream just ends.
+  bool StreamEndsWithoutData() {
+    DWORD timeoutMs = 10000;
+    ::setsockopt(tcp_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+    char byte;
+    const int n = ::recv(tcp_, &byte, 1, 0);
+    return n == 0 || (n < 0 && ::WSAGetLastError() != WSAETIMEDOUT);
+  }
   void Framed(int32_t steering, int32_t pedals, uint8_t button1) {
     FramedControl control;
     control.steering = steering;
@@ -341,9 +349,15 @@ TEST_F(WindowProbeTest, WindowShowsItsComponentsFollowsAPhoneAndEndsAtOnceWhenCl
   }));
   EXPECT_EQ(pos(ids::ProgressBar2), 50);
 
-  // Closing while the phone is connected ends the process at once.
+  // Closing while the phone is connected ends the process at once: the
+  // phone gets nothing more, the driver no neutral report and no release.
+  const size_t callsBeforeClose = DriverCalls().size();
   ::PostMessageW(form, WM_CLOSE, 0, 0);
   EXPECT_EQ(program.ExitCodeAfter(10000), 0);
+  EXPECT_TRUE(phone.StreamEndsWithoutData());
+  const auto after = DriverCalls();
+  EXPECT_EQ(std::count(after.begin(), after.end(), "RelinquishVJD"), 0);
+  EXPECT_LE(after.size(), callsBeforeClose + 1) << "reports pushed after the window closed";
 }
 
 }  // namespace
