@@ -188,9 +188,11 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 // Only the names under which the browser reached this very server: a page
 // elsewhere that points a name of its own at 127.0.0.1 is refused.
 bool IsOwnHost(std::string_view host, uint16_t port) {
-  const std::string suffix = ":" + std::to_string(port);
-  if (!host.ends_with(suffix)) return false;
-  host.remove_suffix(suffix.size());
+  const std::string digits = std::to_string(port);
+  if (!host.ends_with(digits)) return false;
+  host.remove_suffix(digits.size());
+  if (!host.ends_with(':')) return false;
+  host.remove_suffix(1);
   return host == "127.0.0.1" || EqualsIgnoringCase(host, "localhost");
 }
 
