@@ -3,7 +3,8 @@
 
 namespace wendrix {
 
-// Shares the OpenGL contexts the engine needs and, when the effective user
+// Shares the OpenGL contexts the engine needs, has the pane drawn in
+// software into the window's own backing store and, when the effective user
 // is root, turns off the engine's sandbox, which refuses to start as root.
 void PrepareBrowserEngine();
 
