@@ -18,7 +18,6 @@
 #include <QPixmapCache>
 #include <QProgressBar>
 #include <QScreen>
-#include <QStackedLayout>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
 #include <QTextEdit>
@@ -169,21 +168,6 @@ QTextEdit* AddTextLine(QWidget* parent, const char* name, QRect bounds, bool vis
   return line;
 }
 
-// Puts `pane` in a window of its own, embedded in `parent` at `bounds`. The
-// pane draws through OpenGL, and a window holding such a widget composes its
-// whole surface with OpenGL on every repaint. Apart, the pane composes only
-// itself, when its page changes, and the rest stays on plain raster surfaces.
-void EmbedInOwnWindow(QWidget* pane, QWidget* parent, QRect bounds) {
-  auto* window = new QWidget(parent, Qt::Window);
-  window->setObjectName(pane->objectName() + QStringLiteral("Window"));
-  (new QStackedLayout(window))->addWidget(pane);
-  window->resize(bounds.size());
-  window->winId();
-  QWidget* container = QWidget::createWindowContainer(window->windowHandle(), parent);
-  container->setObjectName(pane->objectName() + QStringLiteral("Container"));
-  container->setGeometry(bounds);
-}
-
 // The desktop's font may be wider than the one the bounds were made for:
 // the statuses move right, all by the same amount, as far as needed to keep
 // the names before them whole.
@@ -303,10 +287,10 @@ void TMainForm::CreateComponents() {
   ProgressBarFeedbackForce = AddBar(client, "ProgressBarFeedbackForce", {112, 225, 318, 17});
   ProgressBarFeedbackForce->hide();
 
-  WebBrowser1 = Named(new QWebEngineView, "WebBrowser1");
+  WebBrowser1 = Named(new QWebEngineView(client), "WebBrowser1");
   WebBrowser1->setPage(new TBrowserPage(
       [this](const QUrl& url, bool& cancel) { WebBrowser1BeforeNavigate2(url, cancel); }, WebBrowser1));
-  EmbedInOwnWindow(WebBrowser1, client, {16, 275, 425, 276});
+  WebBrowser1->setGeometry(16, 275, 425, 276);
 
   Timer1 = Named(new QTimer(this), "Timer1");
   Timer1->setInterval(500);
