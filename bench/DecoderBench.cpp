@@ -7,8 +7,8 @@
 #include "FakeDriver.h"
 #include "decode/FramedDecoder.h"
 #include "decode/LegacyDecoder.h"
-#include "decode/Repaint.h"
 #include "joystick/ControlState.h"
+#include "joystick/Repaint.h"
 #include "protocol/Protocol.h"
 
 namespace wendrix {

@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "FakeDriver.h"
-#include "decode/Repaint.h"
 #include "joystick/ControlState.h"
+#include "joystick/Repaint.h"
 #include "ui/ControlDisplay.h"
 #include "ui/Supervisor.h"
 

@@ -6,7 +6,7 @@
 
 #include "decode/Clock.h"
 #include "decode/LegacyDecoder.h"
-#include "decode/Repaint.h"
+#include "joystick/Repaint.h"
 #include "joystick/ControlState.h"
 #include "joystick/VJoyInterface.h"
 

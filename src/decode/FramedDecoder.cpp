@@ -3,9 +3,9 @@
 #include <mutex>
 
 #include "decode/LegacyDecoder.h"
-#include "decode/Repaint.h"
 #include "joystick/ControlState.h"
 #include "joystick/Joystick.h"
+#include "joystick/Repaint.h"
 #include "protocol/Protocol.h"
 
 namespace wendrix {

@@ -1,9 +1,9 @@
 #include "decode/LegacyDecoder.h"
 
 #include "decode/Clock.h"
-#include "decode/Repaint.h"
 #include "joystick/ControlState.h"
 #include "joystick/Joystick.h"
+#include "joystick/Repaint.h"
 #include "protocol/Protocol.h"
 
 namespace wendrix {

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -12,7 +13,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+#include <QPixmapCache>
 #include <QProgressBar>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionProgressBar>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWebEngineView>
@@ -20,7 +27,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "decode/Repaint.h"
+#include "joystick/Repaint.h"
 #include "ui/BrowserPane.h"
 #include "ui/WebPages.h"
 
@@ -33,17 +40,48 @@ QEvent::Type RepaintEventType() {
   return type;
 }
 
-// Receives the queued repaint requests on the window thread. It is never
-// freed: a decoder thread may still post to it while the window goes away.
+// Turns the repaint requests into refreshes of the controls on the window
+// thread, at most one per display frame: a request that comes within a
+// frame of the last refresh waits for that frame to end, and the requests
+// made meanwhile join it. It is never freed: a decoder thread may still
+// post to it while the window goes away.
 class RepaintRelay final : public QObject {
  public:
-  QWidget* window = nullptr;
+  RepaintRelay() {
+    frame_.setSingleShot(true);
+    frame_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&frame_, &QTimer::timeout, this, [this] { Refresh(); });
+  }
+
+  TMainForm* window = nullptr;
 
   bool event(QEvent* e) override {
     if (e->type() != RepaintEventType()) return QObject::event(e);
-    if (TakeRepaintRequest() && window) window->update();
+    if (frame_.isActive()) return true;
+    const qint64 waitNs = last_.isValid() ? FrameNs() - last_.nsecsElapsed() : 0;
+    if (waitNs > 0)
+      frame_.start(static_cast<int>((waitNs + 999999) / 1000000));
+    else
+      Refresh();
     return true;
   }
+
+ private:
+  // One frame of the window's screen.
+  qint64 FrameNs() const {
+    const QScreen* screen = window ? window->screen() : nullptr;
+    const qreal hz = screen && screen->refreshRate() >= 1 ? screen->refreshRate() : 60;
+    return static_cast<qint64>(1e9 / hz);
+  }
+
+  void Refresh() {
+    if (!TakeRepaintRequest()) return;
+    last_.start();
+    if (window) RefreshControls(*window);
+  }
+
+  QTimer frame_;
+  QElapsedTimer last_;
 };
 
 RepaintRelay& Relay() {
@@ -69,8 +107,42 @@ QLabel* AddLabel(QWidget* parent, const char* name, const char* text, int left, 
   return label;
 }
 
+// A progress bar that asks the style to draw each of its looks once: a
+// repaint copies the picture kept for the value, size, state and palette.
+// Opaque, its repaints leave what lies behind it alone.
+class TCachedBar final : public QProgressBar {
+ public:
+  explicit TCachedBar(QWidget* parent) : QProgressBar(parent) { setAutoFillBackground(true); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QStyleOptionProgressBar option;
+    initStyleOption(&option);
+    const qreal ratio = devicePixelRatioF();
+    const QString key = QStringLiteral("wendrix-bar/%1/%2x%3@%4/%5/%6/%7")
+                            .arg(value())
+                            .arg(width())
+                            .arg(height())
+                            .arg(ratio)
+                            .arg(static_cast<uint>(option.state))
+                            .arg(palette().cacheKey())
+                            .arg(reinterpret_cast<quintptr>(style()));
+    QPixmap picture;
+    if (!QPixmapCache::find(key, &picture)) {
+      picture = QPixmap(size() * ratio);
+      picture.setDevicePixelRatio(ratio);
+      picture.fill(palette().color(backgroundRole()));
+      QPainter painter(&picture);
+      style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, this);
+      painter.end();
+      QPixmapCache::insert(key, picture);
+    }
+    QPainter(this).drawPixmap(0, 0, picture);
+  }
+};
+
 QProgressBar* AddBar(QWidget* parent, const char* name, QRect bounds) {
-  auto* bar = Named(new QProgressBar(parent), name);
+  auto* bar = Named(new TCachedBar(parent), name);
   bar->setGeometry(bounds);
   bar->setRange(0, 100);
   bar->setValue(0);
@@ -112,6 +184,16 @@ void KeepNamesWhole(std::initializer_list<std::pair<QTextEdit*, const char*>> na
     for (QTextEdit* status : statuses) shift = std::max(shift, end - status->x());
   }
   for (QTextEdit* status : statuses) status->move(status->x() + shift, status->y());
+}
+
+// A bar repaints itself at once when its value changes; this one only asks
+// for its repaint, so that all the changes of a refresh reach the screen in
+// one paint. An unchanged value asks for nothing.
+void SetBarPosition(QProgressBar* bar, int position) {
+  if (bar->value() == position) return;
+  bar->setUpdatesEnabled(false);
+  bar->setValue(position);
+  bar->setUpdatesEnabled(true);
 }
 
 // Clears the line and inserts the text, bold, in the colour.
@@ -196,6 +278,7 @@ void TMainForm::CreateComponents() {
     chk[k] = Named(new QCheckBox(Controls), name.constData());
     chk[k]->setGeometry(kBoxLeft[k], 105, 18, 17);
     chk[k]->setEnabled(false);
+    chk[k]->setAutoFillBackground(true);
   }
   // Over the middle of each bar.
   AddLabel(Controls, "Label9", "|", 240, 20)->raise();
@@ -239,19 +322,8 @@ void TMainForm::paintEvent(QPaintEvent* event) {
   FormPaint();
 }
 
-// A bar repaints itself at once when its value changes, which Qt refuses
-// inside another paint: the refresh runs as soon as this paint is done.
-void TMainForm::FormPaint() {
-  if (refreshQueued_) return;
-  refreshQueued_ = true;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        refreshQueued_ = false;
-        RefreshControls(*this);
-      },
-      Qt::QueuedConnection);
-}
+// The controls are brought up to date at the next frame, outside the paint.
+void TMainForm::FormPaint() { RequestRepaint(); }
 
 void TMainForm::Timer1Timer() { SuperviseConnections(*this); }
 
@@ -289,9 +361,9 @@ void TMainForm::NavigateToPage(std::string_view pathAndQuery) {
 
 void TMainForm::RepaintMainWindow() { RequestRepaint(); }
 
-void TMainForm::SetSteeringBar(int position) { ProgressBar1->setValue(position); }
-void TMainForm::SetPedalsBar(int position) { ProgressBar2->setValue(position); }
-void TMainForm::SetFeedbackForceBar(int position) { ProgressBarFeedbackForce->setValue(position); }
+void TMainForm::SetSteeringBar(int position) { SetBarPosition(ProgressBar1, position); }
+void TMainForm::SetPedalsBar(int position) { SetBarPosition(ProgressBar2, position); }
+void TMainForm::SetFeedbackForceBar(int position) { SetBarPosition(ProgressBarFeedbackForce, position); }
 void TMainForm::SetButtonBoxChecked(int index, bool checked) {
   chk.at(static_cast<size_t>(index))->setChecked(checked);
 }

@@ -61,7 +61,6 @@ class TMainForm final : public QMainWindow, public SupervisedWindow, public Cont
   void WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel);
 
   MainFormSetup setup_;
-  bool refreshQueued_ = false;
   QGroupBox* grp1 = nullptr;
   QTextEdit* redt1 = nullptr;
   QTextEdit* connectionTcpWaiting = nullptr;

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "decode/Repaint.h"
+#include "joystick/Repaint.h"
 #include "ui/MainFormIds_win32.h"
 #include "ui/WebPages.h"
 

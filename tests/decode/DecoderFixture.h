@@ -12,8 +12,8 @@
 #include "decode/Clock.h"
 #include "decode/FramedDecoder.h"
 #include "decode/LegacyDecoder.h"
-#include "decode/Repaint.h"
 #include "joystick/ControlState.h"
+#include "joystick/Repaint.h"
 #include "protocol/Protocol.h"
 
 namespace wendrix::test {

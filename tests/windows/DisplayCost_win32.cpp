@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "decode/Repaint.h"
+#include "joystick/Repaint.h"
 #include "joystick/ControlState.h"
 #include "ui/ControlDisplay.h"
 #include "ui/MainForm_win32.h"

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "WindowTestSupport_win32.h"
-#include "decode/Repaint.h"
+#include "joystick/Repaint.h"
 #include "joystick/ControlState.h"
 #include "ui/MainFormIds_win32.h"
 #include "ui/MainForm_win32.h"

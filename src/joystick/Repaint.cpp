@@ -1,4 +1,4 @@
-#include "decode/Repaint.h"
+#include "joystick/Repaint.h"
 
 #include <atomic>
 #include <deque>
