@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "joystick/ControlState.h"
+#include "status/BluetoothNames.h"
 #include "status/PageFiles.h"
 
 namespace wendrix {
@@ -257,6 +258,7 @@ StatusSnapshot TakeSnapshot(SystemFacts system, MessageRate& wifiRate, MessageRa
   s.wifiPeer = gStatus.wifiPeerAddress.load(kRelaxed);
   s.wifiPeerPort = gStatus.wifiPeerPort.load(kRelaxed);
   s.bluetoothPeer = gStatus.bluetoothPeer.load(kRelaxed);
+  if (s.bluetoothLink.active) s.bluetoothPeerName = BluetoothDeviceName(s.bluetoothPeer);
   return s;
 }
 
@@ -332,7 +334,10 @@ std::string RenderConnectedLive(const StatusSnapshot& s) {
   if (s.wifiPeer != 0) wifiPeer = Ipv4Text(s.wifiPeer) + ":" + std::to_string(s.wifiPeerPort);
   html += LinkRow("Wi-Fi", s.wifi, s.now, wifiPeer);
   std::string bluetoothPeer;
-  if (s.bluetoothPeer != 0) bluetoothPeer = BluetoothAddressText(s.bluetoothPeer);
+  if (s.bluetoothPeer != 0) {
+    bluetoothPeer = BluetoothAddressText(s.bluetoothPeer);
+    if (!s.bluetoothPeerName.empty()) bluetoothPeer = EscapeHtml(s.bluetoothPeerName) + " (" + bluetoothPeer + ")";
+  }
   html += LinkRow("Bluetooth", s.bluetoothLink, s.now, bluetoothPeer);
   html += Row("Virtual joystick", JoystickText(s.joystick));
   html += "</table>\n";

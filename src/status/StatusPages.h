@@ -40,6 +40,7 @@ struct StatusSnapshot {
   uint32_t wifiPeer = 0;  // network order
   uint16_t wifiPeerPort = 0;
   uint64_t bluetoothPeer = 0;
+  std::string bluetoothPeerName;  // as the Bluetooth service knows the phone; may be empty
   int64_t now = 0;
 };
 

@@ -199,6 +199,10 @@ TEST(StatusSite, ConnectedPageNamesTheLinksTheirRatesAndPeers) {
   s.bluetoothPeer = 0x0011223344AAull;
   html = RenderConnectedLive(s);
   EXPECT_NE(html.find("00:11:22:33:44:AA"), std::string::npos) << html;
+  // The phone's own name, as the Bluetooth service knows it, is outside text.
+  s.bluetoothPeerName = "Ann's <phone>";
+  html = RenderConnectedLive(s);
+  EXPECT_NE(html.find("phone: Ann&#39;s &lt;phone&gt; (00:11:22:33:44:AA)"), std::string::npos) << html;
 }
 
 TEST(StatusSite, MessageRateIsCountedOverAtLeastASecond) {
