@@ -33,7 +33,7 @@ std::string AskBluez(uint64_t radio, const std::string& root) {
     // hci0, not the hci0:1 entries of its connections.
     if (adapter.rfind("hci", 0) != 0 || adapter.find(':') != std::string::npos) continue;
     char* alias = nullptr;
-    sd_bus_error failure = SD_BUS_ERROR_NULL;
+    sd_bus_error failure{};
     if (sd_bus_get_property_string(bus, "org.bluez", DevicePath(adapter, radio).c_str(),
                                    "org.bluez.Device1", "Alias", &failure, &alias) >= 0 && alias) {
       name = alias;
