@@ -73,8 +73,10 @@ class PageServer {
         std::lock_guard lock(mutex_);
         requests_.push_back(request.substr(start + 1, end - start - 1));
       }
+      // Never cached, as the program's own pages: every navigation asks again.
       static const char kPage[] =
-          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 13\r\n\r\n<html></html>";
+          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
+          "Pragma: no-cache\r\nContent-Length: 13\r\n\r\n<html></html>";
       ::send(client, kPage, sizeof kPage - 1, 0);
       ::closesocket(client);
     }
