@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/Startup.h"
-#include "ui/BrowserEngine.h"
+#include "ui/GraphicsSetup.h"
 #include "ui/MainForm.h"
 
 namespace {
@@ -33,7 +33,7 @@ class QtShell final : public wendrix::Shell {
  private:
   void EnsureApplication() {
     if (app_) return;
-    wendrix::PrepareBrowserEngine();
+    wendrix::PrepareGraphics();
     app_ = std::make_unique<QApplication>(argc_, argv_);
   }
 

@@ -26,11 +26,14 @@ void InstallRepaintHook(RepaintHookFn fn, void* context) {
   if (hook && gPending.load(std::memory_order_acquire)) hook->fn(hook->context);
 }
 
+// Sequentially consistent, so that a hook that reads its own flag after
+// setting the mark, and a window that clears that flag before taking the
+// mark, never both miss each other.
 void RequestRepaint() {
-  if (gPending.exchange(true, std::memory_order_acq_rel)) return;
+  if (gPending.exchange(true, std::memory_order_seq_cst)) return;
   if (const Hook* hook = gHook.load(std::memory_order_acquire)) hook->fn(hook->context);
 }
 
-bool TakeRepaintRequest() { return gPending.exchange(false, std::memory_order_acq_rel); }
+bool TakeRepaintRequest() { return gPending.exchange(false, std::memory_order_seq_cst); }
 
 }  // namespace wendrix

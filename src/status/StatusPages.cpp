@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "joystick/ControlState.h"
 #include "status/BluetoothNames.h"
@@ -149,7 +150,7 @@ std::string LinkRow(const char* name, const LinkFigures& link, int64_t now, cons
 }
 
 // Connection header and the fixed parts of every response.
-std::string ResponseHead(int status, std::string_view type, size_t length) {
+std::string ResponseHead(int status, std::string_view type, size_t length, std::string_view extra = {}) {
   const char* reason = "Error";
   switch (status) {
     case 200: reason = "OK"; break;
@@ -166,6 +167,7 @@ std::string ResponseHead(int status, std::string_view type, size_t length) {
   head += "Content-Type: " + std::string(type) + "\r\n";
   head += "Content-Length: " + std::to_string(length) + "\r\n";
   if (status == 405) head += "Allow: GET, HEAD\r\n";
+  head += extra;
   head +=
       "Cache-Control: no-store\r\n"
       "X-Content-Type-Options: nosniff\r\n"
@@ -174,8 +176,9 @@ std::string ResponseHead(int status, std::string_view type, size_t length) {
   return head;
 }
 
-std::string Response(int status, std::string_view type, std::string body, bool withBody) {
-  std::string response = ResponseHead(status, type, body.size());
+std::string Response(int status, std::string_view type, std::string body, bool withBody,
+                     std::string_view extra = {}) {
+  std::string response = ResponseHead(status, type, body.size(), extra);
   if (withBody) response += body;
   return response;
 }
@@ -352,6 +355,37 @@ static std::string ErrorAnswer(int status, bool withBody) {
 
 std::string ErrorResponse(int status) { return ErrorAnswer(status, true); }
 
+static LivePart LivePartOf(std::string_view query) {
+  return QueryValue(query, "part") == "connected" ? LivePart::kConnected : LivePart::kWaiting;
+}
+
+// FNV-1a, 64 bits, in hex: tells one rendering from another, nothing more.
+std::string LiveTag(std::string_view html) {
+  uint64_t hash = 0xcbf29ce484222325u;
+  for (const unsigned char c : html) hash = (hash ^ c) * 0x100000001b3u;
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string tag(16, '0');
+  for (int i = 15; i >= 0; --i, hash >>= 4) tag[static_cast<size_t>(i)] = kDigits[hash & 15];
+  return tag;
+}
+
+std::string LiveAnswer(std::string html, bool withBody) {
+  const std::string tag = "X-Live-Tag: " + LiveTag(html) + "\r\n";
+  return Response(200, "text/html; charset=utf-8", std::move(html), withBody, tag);
+}
+
+std::optional<LiveWait> WaitingLiveRequest(const HttpRequest& request, uint16_t port) {
+  if (request.status != 200 || request.method != "GET" || !IsOwnHost(request.host, port)) return std::nullopt;
+  const size_t question = request.target.find('?');
+  if (question == std::string_view::npos) return std::nullopt;
+  const std::string_view path = request.target.substr(0, question);
+  if (!path.starts_with(kPagePrefix) || path.substr(kPagePrefix.size()) != "live.php") return std::nullopt;
+  const std::string_view query = request.target.substr(question + 1);
+  const std::string_view since = QueryValue(query, "since");
+  if (since.empty()) return std::nullopt;
+  return LiveWait{LivePartOf(query), std::string(since)};
+}
+
 std::string AnswerRequest(const HttpRequest& request, uint16_t port, LiveSource& live) {
   if (request.status != 200) return ErrorResponse(request.status == 0 ? 400 : request.status);
   const bool head = request.method == "HEAD";
@@ -369,10 +403,7 @@ std::string AnswerRequest(const HttpRequest& request, uint16_t port, LiveSource&
     return Response(200, kHtml, FillPage(kWaitingPageFile, live.Render(LivePart::kWaiting)), !head);
   if (name == "connected.php")
     return Response(200, kHtml, FillPage(kConnectedPageFile, live.Render(LivePart::kConnected)), !head);
-  if (name == "live.php") {
-    const LivePart part = QueryValue(query, "part") == "connected" ? LivePart::kConnected : LivePart::kWaiting;
-    return Response(200, kHtml, live.Render(part), !head);
-  }
+  if (name == "live.php") return LiveAnswer(live.Render(LivePartOf(query)), !head);
   if (name == "links/help.php") return Response(200, kHtml, std::string(kHelpPageFile), !head);
   if (name == "style.css") return Response(200, "text/css; charset=utf-8", std::string(kStyleFile), !head);
   if (name == "live.js")

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,18 @@ class LiveSource {
   virtual ~LiveSource() = default;
   virtual std::string Render(LivePart part) = 0;
 };
+
+// A live part is answered with its tag in the header "X-Live-Tag"; a
+// request that names the tag of what the page shows already ("since") is
+// one the server may hold until the part changes.
+std::string LiveTag(std::string_view html);
+std::string LiveAnswer(std::string html, bool withBody);
+struct LiveWait {
+  LivePart part;
+  std::string since;
+};
+// The wait a GET of live.php with "since" asks for; none for any other request.
+std::optional<LiveWait> WaitingLiveRequest(const HttpRequest& request, uint16_t port);
 
 // The whole response (status line, headers and, except for HEAD, the
 // body) to a parsed request, for a server listening on 127.0.0.1:port.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "link/SocketsExtra.h"
@@ -26,17 +28,32 @@ struct Connection {
   std::string answer;
   size_t sent = 0;
   bool answering = false;
+  // A live part held back until it differs from what the page shows.
+  std::optional<LiveWait> wait;
+  Clock::time_point recheck;
+  Clock::time_point holdUntil;
 };
+
+// How long the system facts (host name, radios, firewall) are taken as
+// they are: finding the firewall reads every process's name.
+constexpr auto kFactsLifetime = std::chrono::seconds(5);
 
 // Live parts from the process's status record.
 class RecordSource final : public LiveSource {
  public:
   std::string Render(LivePart part) override {
-    const StatusSnapshot s = TakeSnapshot(ReadSystemFacts(), wifiRate_, bluetoothRate_);
+    const Clock::time_point now = Clock::now();
+    if (!facts_ || now - factsTaken_ >= kFactsLifetime) {
+      facts_ = ReadSystemFacts();
+      factsTaken_ = now;
+    }
+    const StatusSnapshot s = TakeSnapshot(*facts_, wifiRate_, bluetoothRate_);
     return part == LivePart::kConnected ? RenderConnectedLive(s) : RenderWaitingLive(s);
   }
 
  private:
+  std::optional<SystemFacts> facts_;
+  Clock::time_point factsTaken_;
   MessageRate wifiRate_;
   MessageRate bluetoothRate_;
 };
@@ -86,7 +103,8 @@ void StatusServer::Run() {
 
     int timeoutMs = kStopCheckMs;
     for (const auto& c : connections) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(c->deadline - now).count();
+      const Clock::time_point next = c->wait ? std::min(c->deadline, c->recheck) : c->deadline;
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
       timeoutMs = std::min<int>(timeoutMs, static_cast<int>(std::max<long long>(left, 0)));
     }
     const bool accepting = now >= acceptAgain;
@@ -94,7 +112,8 @@ void StatusServer::Run() {
     waits.push_back({listening_, accepting, false});
     for (const auto& c : connections) waits.push_back({c->socket, !c->answering, c->answering});
     if (!accepting) timeoutMs = std::min<int>(timeoutMs, static_cast<int>(kAcceptPause.count()));
-    if (WaitForSockets(waits.data(), waits.size(), timeoutMs) <= 0) continue;
+    if (WaitForSockets(waits.data(), waits.size(), timeoutMs) < 0) continue;
+    const Clock::time_point woken = Clock::now();
 
     // Serve the waiting connections, from the last so that indices hold.
     for (size_t i = connections.size(); i-- > 0;) {
@@ -107,14 +126,36 @@ void StatusServer::Run() {
           drop(i, false);
           continue;
         }
-        if (n < 0) continue;
+        if (n < 0 || c.wait) continue;  // a held request's client has nothing more to say
         c.received.append(buffer, static_cast<size_t>(n));
         const HttpRequest request = ParseHttpRequest(c.received);
         if (request.status == 0) continue;
-        c.answer = AnswerRequest(request, port_, live);
-        c.answering = true;
+        if (std::optional<LiveWait> wait = WaitingLiveRequest(request, port_)) {
+          std::string html = live.Render(wait->part);
+          if (LiveTag(html) == wait->since) {
+            c.wait = std::move(wait);
+            c.recheck = woken + limits_.liveRecheck;
+            c.holdUntil = woken + limits_.liveHold;
+            c.deadline = c.holdUntil + limits_.deadline;
+          } else {
+            c.answer = LiveAnswer(std::move(html), true);
+          }
+        } else {
+          c.answer = AnswerRequest(request, port_, live);
+        }
+        c.answering = !c.wait;
         c.received.clear();
         c.received.shrink_to_fit();
+      }
+      if (c.wait && woken >= c.recheck) {
+        std::string html = live.Render(c.wait->part);
+        if (woken >= c.holdUntil || LiveTag(html) != c.wait->since) {
+          c.answer = LiveAnswer(std::move(html), true);
+          c.answering = true;
+          c.wait.reset();
+        } else {
+          c.recheck = woken + limits_.liveRecheck;
+        }
       }
       if (c.answering && (w.writable || c.sent == 0)) {
         const long n = SendNow(c.socket, c.answer.data() + c.sent, c.answer.size() - c.sent);

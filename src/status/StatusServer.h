@@ -1,5 +1,7 @@
 // The local page server: HTTP on 127.0.0.1 only, one thread polling every
-// connection. Each connection gets one answer and is closed; a connection
+// connection. Each connection gets one answer and is closed; a page's
+// request for its live part may wait there until the part changes, so that
+// a page at rest costs nothing. A connection
 // that has not sent its request and taken its answer by its deadline is
 // dropped, and when all places are taken the oldest connection makes room,
 // so slow or silent clients cannot keep the window's requests out.
@@ -20,6 +22,11 @@ class LiveSource;
 struct StatusServerLimits {
   size_t connections = 32;
   std::chrono::milliseconds deadline{3000};  // from accept to the last byte of the answer
+  // A live part asked for with the tag the page has is answered when it
+  // changes, looked at this often, or at the latest after liveHold; the
+  // deadline then starts from there.
+  std::chrono::milliseconds liveRecheck{1000};
+  std::chrono::milliseconds liveHold{20000};
 };
 
 class StatusServer {

@@ -24,8 +24,10 @@
 #include <QTimer>
 #include <QWebEngineView>
 #include <algorithm>
+#include <atomic>
 #include <initializer_list>
 #include <utility>
+#include <vector>
 
 #include "joystick/Repaint.h"
 #include "ui/BrowserPane.h"
@@ -41,28 +43,35 @@ QEvent::Type RepaintEventType() {
 }
 
 // Turns the repaint requests into refreshes of the controls on the window
-// thread, at most one per display frame: a request that comes within a
-// frame of the last refresh waits for that frame to end, and the requests
-// made meanwhile join it. It is never freed: a decoder thread may still
-// post to it while the window goes away.
+// thread, at most one per display frame. A request to a resting relay is
+// posted to it and refreshed at once, or when a frame has passed since the
+// last refresh; from then on the relay ticks once a frame and takes the
+// requests made meanwhile itself, so that a stream costs one wake-up a
+// frame and none per message. A frame without requests puts it to rest.
+// It is never freed: a decoder thread may still post to it while the
+// window goes away.
 class RepaintRelay final : public QObject {
  public:
   RepaintRelay() {
     frame_.setSingleShot(true);
     frame_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&frame_, &QTimer::timeout, this, [this] { Refresh(); });
+    QObject::connect(&frame_, &QTimer::timeout, this, [this] { Tick(); });
   }
 
   TMainForm* window = nullptr;
 
+  // Any thread: whether the relay takes requests without being told.
+  bool Ticking() const { return ticking_.load(std::memory_order_seq_cst); }
+
   bool event(QEvent* e) override {
     if (e->type() != RepaintEventType()) return QObject::event(e);
     if (frame_.isActive()) return true;
+    ticking_.store(true, std::memory_order_seq_cst);
     const qint64 waitNs = last_.isValid() ? FrameNs() - last_.nsecsElapsed() : 0;
     if (waitNs > 0)
-      frame_.start(static_cast<int>((waitNs + 999999) / 1000000));
+      StartFrame(waitNs);
     else
-      Refresh();
+      Tick();
     return true;
   }
 
@@ -74,14 +83,28 @@ class RepaintRelay final : public QObject {
     return static_cast<qint64>(1e9 / hz);
   }
 
-  void Refresh() {
-    if (!TakeRepaintRequest()) return;
+  void StartFrame(qint64 ns) { frame_.start(static_cast<int>((ns + 999999) / 1000000)); }
+
+  void Tick() {
+    if (!TakeRepaintRequest()) {
+      // Resting, unless a request came in before the decoders could see it.
+      ticking_.store(false, std::memory_order_seq_cst);
+      if (!TakeRepaintRequest()) return;
+      ticking_.store(true, std::memory_order_seq_cst);
+    }
     last_.start();
-    if (window) RefreshControls(*window);
+    if (window) {
+      RefreshControls(*window);
+      // The changed controls reach the screen now, not one turn of the
+      // event loop later.
+      QCoreApplication::sendPostedEvents(window, QEvent::UpdateRequest);
+    }
+    StartFrame(FrameNs());
   }
 
   QTimer frame_;
   QElapsedTimer last_;
+  std::atomic<bool> ticking_{false};
 };
 
 RepaintRelay& Relay() {
@@ -89,9 +112,12 @@ RepaintRelay& Relay() {
   return *relay;
 }
 
-// Any thread; called once per run of requests by the core.
-void PostRepaint(void* relay) {
-  QCoreApplication::postEvent(static_cast<QObject*>(relay), new QEvent(RepaintEventType()));
+// Any thread; called once per run of requests by the core. A ticking relay
+// takes the request at its next frame.
+void PostRepaint(void* context) {
+  auto* relay = static_cast<RepaintRelay*>(context);
+  if (relay->Ticking()) return;
+  QCoreApplication::postEvent(relay, new QEvent(RepaintEventType()));
 }
 
 template <typename W>
@@ -100,11 +126,45 @@ W* Named(W* widget, const char* name) {
   return widget;
 }
 
+template <typename Label = QLabel>
 QLabel* AddLabel(QWidget* parent, const char* name, const char* text, int left, int top) {
-  auto* label = Named(new QLabel(QString::fromUtf8(text), parent), name);
+  auto* label = Named(new Label(QString::fromUtf8(text), parent), name);
   label->move(left, top);
   label->adjustSize();
   return label;
+}
+
+// What a cached picture of a widget depends on besides its content.
+struct Look {
+  QSize size;
+  qreal ratio = 0;
+  uint state = 0;
+  qint64 palette = 0;
+  const QStyle* style = nullptr;
+  QFont font;
+  bool operator==(const Look&) const = default;
+};
+
+Look LookOf(const QWidget& widget, uint state) {
+  return {widget.size(), widget.devicePixelRatioF(), state, widget.palette().cacheKey(), widget.style(),
+          widget.font()};
+}
+
+// A picture of the widget's size filled by `draw`, or the one drawn
+// before for the same key while the application's pixmap cache keeps it.
+template <typename Draw>
+QPixmap CachedPicture(const QWidget& widget, QPixmapCache::Key& key, const QColor& fill, Draw draw) {
+  QPixmap picture;
+  if (QPixmapCache::find(key, &picture)) return picture;
+  const qreal ratio = widget.devicePixelRatioF();
+  picture = QPixmap(widget.size() * ratio);
+  picture.setDevicePixelRatio(ratio);
+  picture.fill(fill);
+  QPainter painter(&picture);
+  draw(painter);
+  painter.end();
+  key = QPixmapCache::insert(picture);
+  return picture;
 }
 
 // A progress bar that asks the style to draw each of its looks once: a
@@ -118,27 +178,51 @@ class TCachedBar final : public QProgressBar {
   void paintEvent(QPaintEvent*) override {
     QStyleOptionProgressBar option;
     initStyleOption(&option);
-    const qreal ratio = devicePixelRatioF();
-    const QString key = QStringLiteral("wendrix-bar/%1/%2x%3@%4/%5/%6/%7")
-                            .arg(value())
-                            .arg(width())
-                            .arg(height())
-                            .arg(ratio)
-                            .arg(static_cast<uint>(option.state))
-                            .arg(palette().cacheKey())
-                            .arg(reinterpret_cast<quintptr>(style()));
-    QPixmap picture;
-    if (!QPixmapCache::find(key, &picture)) {
-      picture = QPixmap(size() * ratio);
-      picture.setDevicePixelRatio(ratio);
-      picture.fill(palette().color(backgroundRole()));
-      QPainter painter(&picture);
-      style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, this);
-      painter.end();
-      QPixmapCache::insert(key, picture);
+    const Look look = LookOf(*this, static_cast<uint>(option.state));
+    if (look != look_ || static_cast<int>(keys_.size()) != maximum() - minimum() + 1) {
+      look_ = look;
+      for (const QPixmapCache::Key& key : keys_) QPixmapCache::remove(key);
+      keys_.assign(static_cast<size_t>(std::max(1, maximum() - minimum() + 1)), {});
     }
+    const size_t index = std::min(static_cast<size_t>(std::max(0, value() - minimum())), keys_.size() - 1);
+    const QPixmap picture = CachedPicture(*this, keys_[index], palette().color(backgroundRole()),
+                                          [&](QPainter& p) { style()->drawControl(QStyle::CE_ProgressBar, &option, &p, this); });
     QPainter(this).drawPixmap(0, 0, picture);
   }
+
+ private:
+  Look look_;
+  std::vector<QPixmapCache::Key> keys_;
+};
+
+// A label drawn once into a transparent picture: the centre marks lie over
+// the bars and are painted again with them, and laying out their text each
+// time costs more than the bars themselves.
+class TCachedLabel final : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    const Look look = LookOf(*this, isEnabled() ? 1u : 0u);
+    if (look != look_ || text() != text_) {
+      QPixmapCache::remove(key_);
+      key_ = {};
+      look_ = look;
+      text_ = text();
+    }
+    const QPixmap picture = CachedPicture(*this, key_, Qt::transparent, [&](QPainter& p) {
+      p.setFont(font());
+      style()->drawItemText(&p, contentsRect(), QStyle::visualAlignment(layoutDirection(), alignment()),
+                            palette(), isEnabled(), text(), foregroundRole());
+    });
+    QPainter(this).drawPixmap(0, 0, picture);
+  }
+
+ private:
+  Look look_;
+  QString text_;
+  QPixmapCache::Key key_;
 };
 
 QProgressBar* AddBar(QWidget* parent, const char* name, QRect bounds) {
@@ -281,8 +365,8 @@ void TMainForm::CreateComponents() {
     chk[k]->setAutoFillBackground(true);
   }
   // Over the middle of each bar.
-  AddLabel(Controls, "Label9", "|", 240, 20)->raise();
-  AddLabel(Controls, "Label8", "|", 241, 59)->raise();
+  AddLabel<TCachedLabel>(Controls, "Label9", "|", 240, 20)->raise();
+  AddLabel<TCachedLabel>(Controls, "Label8", "|", 241, 59)->raise();
 
   ProgressBarFeedbackForce = AddBar(client, "ProgressBarFeedbackForce", {112, 225, 318, 17});
   ProgressBarFeedbackForce->hide();

@@ -98,6 +98,32 @@ TEST(StatusSite, RefusesOtherMethodsPathsAndHosts) {
             "HTTP/1.1 400");
 }
 
+// Only a GET of live.php from the server's own host that names a tag may
+// be held; the tag tells renderings apart.
+TEST(StatusSite, OnlyALiveRequestWithATagMayWait) {
+  auto wait = [](const std::string& method, const std::string& target, const std::string& host = "127.0.0.1:40123") {
+    return WaitingLiveRequest(ParseHttpRequest(method + " " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n"),
+                              kPort);
+  };
+  const auto held = wait("GET", "/zodevur_app/en/live.php?part=connected&since=00ff&t=5");
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->part, LivePart::kConnected);
+  EXPECT_EQ(held->since, "00ff");
+  EXPECT_EQ(wait("GET", "/zodevur_app/en/live.php?since=1")->part, LivePart::kWaiting);
+  for (const char* target : {"/zodevur_app/en/live.php?part=connected", "/zodevur_app/en/live.php?since=",
+                             "/zodevur_app/en/waiting.php?since=1", "/zodevur_app/en/live.phpx?since=1",
+                             "/live.php?since=1", "/zodevur_app/en/live.php"})
+    EXPECT_FALSE(wait("GET", target)) << target;
+  EXPECT_FALSE(wait("HEAD", "/zodevur_app/en/live.php?since=1"));
+  EXPECT_FALSE(wait("GET", "/zodevur_app/en/live.php?since=1", "evil.example:40123"));
+
+  const Reply live = Ask("GET", "/zodevur_app/en/live.php?part=connected");
+  EXPECT_NE(live.head.find("\r\nX-Live-Tag: " + LiveTag("<p>LIVE-CONNECTED</p>") + "\r\n"), std::string::npos);
+  EXPECT_EQ(LiveTag("").size(), 16u);
+  EXPECT_NE(LiveTag("<p>1 s</p>"), LiveTag("<p>2 s</p>"));
+  EXPECT_EQ(LiveTag("<p>1 s</p>"), LiveTag("<p>1 s</p>"));
+}
+
 uint32_t Address(const char* text) { return inet_addr(text); }
 
 StatusSnapshot HealthySnapshot() {

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "link/UdpClient.h"
 #include "link/UdpServer.h"
 #include "link/winsock2.h"
+#include "status/StatusPages.h"
 #include "status/StatusServer.h"
 #include "ui/Supervisor.h"
 
@@ -152,6 +154,94 @@ TEST_F(StatusServerTest, SlowAndSilentClientsAreDroppedWithoutKeepingOthersOut) 
     for (int fd : silent) close(fd);
     EXPECT_EQ(Status(Get(server, kWaiting)), 200);
     server.Stop();
+  }
+  ExpectAllReturned();
+}
+
+// A live part that changes when the test says so.
+class SteppedLive final : public LiveSource {
+ public:
+  std::string Render(LivePart) override {
+    renders.fetch_add(1);
+    return "<p>step " + std::to_string(step.load()) + "</p>";
+  }
+  std::atomic<int> step{0};
+  std::atomic<int> renders{0};
+};
+
+std::string HeaderValue(const std::string& response, std::string_view name) {
+  const size_t at = response.find("\r\n" + std::string(name) + ": ");
+  if (at == std::string::npos) return {};
+  const size_t from = at + name.size() + 4;
+  return response.substr(from, response.find("\r\n", from) - from);
+}
+
+std::string Body(const std::string& response) {
+  const size_t at = response.find("\r\n\r\n");
+  return at == std::string::npos ? std::string() : response.substr(at + 4);
+}
+
+TEST_F(StatusServerTest, ALiveRequestNamingWhatThePageShowsWaitsForAChange) {
+  {
+    SteppedLive live;
+    StatusServer server({32, 3000ms, 10ms, 60000ms}, &live);
+    ASSERT_TRUE(server.Start(0));
+    constexpr std::string_view kLive = "/zodevur_app/en/live.php?part=connected";
+
+    const std::string first = Get(server, kLive);
+    EXPECT_EQ(Body(first), "<p>step 0</p>");
+    const std::string tag = HeaderValue(first, "X-Live-Tag");
+    ASSERT_EQ(tag.size(), 16u);
+    // A tag that is not the current one is answered at once.
+    EXPECT_EQ(Body(Get(server, std::string(kLive) + "&since=0123456789abcdef")), "<p>step 0</p>");
+
+    // The current tag: held while the server looks again and again.
+    const int held = ConnectLoopback(server.Port());
+    const std::string request = GetRequest(server, std::string(kLive) + "&since=" + tag + "&t=1");
+    SendAll(held, {reinterpret_cast<const uint8_t*>(request.data()), request.size()});
+    const int before = live.renders.load();
+    ASSERT_TRUE(Eventually([&] { return live.renders.load() >= before + 3; }));
+    uint8_t byte;
+    EXPECT_EQ(recv(held, &byte, 1, MSG_DONTWAIT), -1) << "answered without a change";
+    // Other requests are served meanwhile.
+    EXPECT_EQ(Status(Get(server, kWaiting)), 200);
+
+    // A client that gives up while held is let go.
+    const int leaving = ConnectLoopback(server.Port());
+    SendAll(leaving, {reinterpret_cast<const uint8_t*>(request.data()), request.size()});
+    const int seen = live.renders.load();
+    ASSERT_TRUE(Eventually([&] { return live.renders.load() >= seen + 2; }));
+    close(leaving);
+
+    live.step = 1;
+    const std::vector<uint8_t> bytes = ReadBytes(held, 1 << 16);
+    close(held);
+    const std::string answer(bytes.begin(), bytes.end());
+    EXPECT_EQ(Status(answer), 200);
+    EXPECT_EQ(Body(answer), "<p>step 1</p>");
+    EXPECT_NE(HeaderValue(answer, "X-Live-Tag"), tag);
+    EXPECT_EQ(server.DroppedConnections(), 0u);
+    server.Stop();
+  }
+  ExpectAllReturned();
+}
+
+TEST_F(StatusServerTest, AHeldLiveRequestIsAnsweredUnchangedAtTheEndOfItsHold) {
+  {
+    SteppedLive live;
+    StatusServer server({32, 3000ms, 5ms, 50ms}, &live);
+    ASSERT_TRUE(server.Start(0));
+    const std::string tag = HeaderValue(Get(server, "/zodevur_app/en/live.php?part=waiting"), "X-Live-Tag");
+    const std::string answer = Get(server, "/zodevur_app/en/live.php?part=waiting&since=" + tag);
+    EXPECT_EQ(Status(answer), 200);
+    EXPECT_EQ(Body(answer), "<p>step 0</p>");
+    EXPECT_EQ(HeaderValue(answer, "X-Live-Tag"), tag);
+    // A held request that the server is stopped under goes with it.
+    const int held = ConnectLoopback(server.Port());
+    const std::string request = GetRequest(server, "/zodevur_app/en/live.php?part=waiting&since=" + tag);
+    SendAll(held, {reinterpret_cast<const uint8_t*>(request.data()), request.size()});
+    server.Stop();
+    close(held);
   }
   ExpectAllReturned();
 }

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -37,7 +38,7 @@
 #include "joystick/Repaint.h"
 #include "protocol/Protocol.h"
 #include "status/ServerBase.h"
-#include "ui/BrowserEngine.h"
+#include "ui/GraphicsSetup.h"
 #include "ui/ControlDisplay.h"
 #include "ui/MainForm.h"
 #include "ui/WebPages.h"
@@ -496,6 +497,52 @@ TEST_F(MainFormTest, AStreamRepaintsOnlyTheBarsAndBoxesThatChange) {
   EXPECT_LE(log.PaintsOf(window_->centralWidget()), 2);
 }
 
+// Counts what the style is asked to draw: progress bars, and item texts
+// (the labels' text).
+class CountingStyle final : public QProxyStyle {
+ public:
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    if (element == CE_ProgressBar) ++bars;
+    QProxyStyle::drawControl(element, option, painter, widget);
+  }
+  void drawItemText(QPainter* painter, const QRect& rect, int flags, const QPalette& palette, bool enabled,
+                    const QString& text, QPalette::ColorRole role) const override {
+    ++texts;
+    QProxyStyle::drawItemText(painter, rect, flags, palette, enabled, text, role);
+  }
+  mutable int bars = 0;
+  mutable int texts = 0;
+};
+
+// A bar that sweeps to and fro is drawn by the style once for each value
+// it shows, and the centre mark over it once in all.
+TEST_F(MainFormTest, SweepingBarsDrawEachLookOnce) {
+  WaitForLoad(Address(kWaitingPage));
+  auto* bar = Child<QProgressBar>("ProgressBar1");
+  auto* mark = Child<QLabel>("Label9");
+  CountingStyle style;
+  bar->setStyle(&style);
+  mark->setStyle(&style);
+  auto show = [&](int position) {
+    window_->SetSteeringBar(position);
+    QCoreApplication::sendPostedEvents(window_.get(), QEvent::UpdateRequest);
+  };
+  for (int sweep = 0; sweep < 3; ++sweep) {
+    for (int v = 0; v <= 100; ++v) show(v);
+    for (int v = 100; v >= 0; --v) show(v);
+    if (sweep == 0) {
+      EXPECT_EQ(style.bars, 101);
+      style.bars = 0;
+    }
+  }
+  EXPECT_EQ(style.bars, 0) << "drawn again on later sweeps";
+  EXPECT_EQ(style.texts, 1) << "the centre mark's text was laid out again";
+  EXPECT_EQ(bar->value(), 0);
+  bar->setStyle(nullptr);
+  mark->setStyle(nullptr);
+}
+
 // The pages of the program's own server, as the window is made by default.
 class BuiltInPages : public MainFormTest {
  protected:
@@ -544,7 +591,7 @@ TEST_F(BuiltInPages, PaneShowsTheWaitingPageThenTheConnectedOneAndHelpAnswers) {
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  wendrix::PrepareBrowserEngine();
+  wendrix::PrepareGraphics();
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
