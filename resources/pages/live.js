@@ -1,14 +1,49 @@
-// Keeps the element with id "live" up to date from its data-source,
-// replacing its content only when the server's answer changed. Each request
-// names the tag of what the page shows, and the server answers it once the
-// part differs from that, so a page at rest asks about every 20 s. Requests
-// never go out more often than once a second.
+// Keeps the element with id "live" up to date from its data-source.
+// Each request names the tag of what the page shows, and the server
+// answers it once the part differs from that, so a page at rest asks about
+// every 20 s; requests never go out more often than once a second. A new
+// part changes only the texts and elements that differ, so that the
+// browser lays out and paints no more than that.
 (function () {
   var box = document.getElementById("live");
   if (!box || !window.XMLHttpRequest) return;
   var source = box.getAttribute("data-source");
   var last = null;
   var tag = "";
+
+  function sameAttributes(x, y) {
+    var a = x.attributes, b = y.attributes, i;
+    if (a.length !== b.length) return false;
+    for (i = 0; i < b.length; i++)
+      if (x.getAttribute(b[i].name) !== b[i].value) return false;
+    return true;
+  }
+
+  // Makes the children of `into` those of `from`, keeping the nodes that
+  // match; false, with `into` possibly half done, when their number differs.
+  function patch(into, from) {
+    var a = into.childNodes, b = from.childNodes, i;
+    if (a.length !== b.length) return false;
+    for (i = 0; i < b.length; i++) {
+      var x = a[i], y = b[i];
+      var same = x.nodeType === y.nodeType && x.nodeName === y.nodeName;
+      if (same && x.nodeType === 3) {
+        if (x.nodeValue !== y.nodeValue) x.nodeValue = y.nodeValue;
+      } else if (!same || (x.nodeType === 1 && !(sameAttributes(x, y) && patch(x, y)))) {
+        into.replaceChild(y.cloneNode(true), x);
+      }
+    }
+    return true;
+  }
+
+  function show(html) {
+    if (html === last) return;
+    last = html;
+    var fresh = document.createElement("div");
+    fresh.innerHTML = html;
+    if (!patch(box, fresh)) box.innerHTML = html;
+  }
+
   function now() { return new Date().getTime(); }
   function poll() {
     var started = now();
@@ -21,10 +56,7 @@
       if (request.readyState !== 4) return;
       if (request.status === 200) {
         tag = request.getResponseHeader("X-Live-Tag") || "";
-        if (request.responseText !== last) {
-          last = request.responseText;
-          box.innerHTML = last;
-        }
+        show(request.responseText);
       } else {
         tag = "";
       }

@@ -36,6 +36,7 @@
 #include "decode/FramedDecoder.h"
 #include "joystick/ControlState.h"
 #include "joystick/Repaint.h"
+#include "joystick/StatusRecord.h"
 #include "protocol/Protocol.h"
 #include "status/ServerBase.h"
 #include "ui/GraphicsSetup.h"
@@ -123,6 +124,12 @@ void FakeStartServices() {
       gPaneEmptyAtStart = pane->url().isEmpty();
 }
 
+// Runs the event loop until `done` holds.
+template <typename F>
+void ProcessEventsUntil(F done) {
+  while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -169,6 +176,18 @@ class MainFormTest : public ::testing::Test {
       ASSERT_TRUE(finished.wait(kLoadTimeoutMs)) << "no load of " << address.toStdString()
                                                  << "; pane at " << pane_->url().toString().toStdString();
     }
+  }
+
+  // The value of a script run in the pane's page.
+  QVariant Evaluate(const QString& script) {
+    QVariant value;
+    bool done = false;
+    pane_->page()->runJavaScript(script, [&](const QVariant& v) {
+      value = v;
+      done = true;
+    });
+    ProcessEventsUntil([&] { return done; });
+    return value;
   }
 
   void Click(const char* id) {
@@ -414,12 +433,6 @@ class PaintLog : public QObject {
   std::vector<QPointer<QWidget>> watched_;
 };
 
-// Runs the event loop until `done` holds.
-template <typename F>
-void ProcessEventsUntil(F done) {
-  while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-}
-
 TEST_F(MainFormTest, AFloodOfRequestsFromAnotherThreadGivesOneRefresh) {
   WaitForLoad(Address(kWaitingPage));
   QCoreApplication::processEvents();
@@ -578,6 +591,19 @@ TEST_F(BuiltInPages, PaneShowsTheWaitingPageThenTheConnectedOneAndHelpAnswers) {
   SuperviseConnections(*window_);
   WaitForLoad(Address(std::string(kConnectedPage) + "wifi"));
   EXPECT_EQ(pane_->title(), "Wendrix: connected");
+
+  // The live part follows the process's state in place: the table the
+  // page showed is still there, with the new text in it.
+  const QString table = QStringLiteral("document.querySelector('#live table')");
+  const QString text = QStringLiteral("document.getElementById('live').textContent");
+  gStatus.joystick.store(JoystickState::kBusy);
+  ProcessEventsUntil([&] { return Evaluate(text).toString().contains(QStringLiteral("another program holds")); });
+  ASSERT_TRUE(Evaluate(table + QStringLiteral(" !== null")).toBool());
+  Evaluate(table + QStringLiteral(".wendrixMark = 1"));
+  gStatus.joystick.store(JoystickState::kMissing);
+  ProcessEventsUntil([&] { return Evaluate(text).toString().contains(QStringLiteral("cannot be made")); });
+  EXPECT_EQ(Evaluate(table + QStringLiteral(".wendrixMark")).toInt(), 1) << "the table was built anew";
+  gStatus.joystick.store(JoystickState::kReady);
 
   Child<QAction>("Help2")->trigger();
   ASSERT_EQ(browser_.opened.size(), 1);
