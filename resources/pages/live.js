@@ -1,15 +1,19 @@
-// Keeps the element with id "live" up to date from its data-source.
-// Each request names the tag of what the page shows, and the server
-// answers it once the part differs from that, so a page at rest asks about
-// every 20 s; requests never go out more often than once a second. A new
-// part changes only the texts and elements that differ, so that the
-// browser lays out and paints no more than that.
+// Keeps the element with id "live" up to date. In Wendrix's own window
+// the part is handed over through window.wendrixLive whenever it changes,
+// and from the first hand-over on the page asks for nothing. Elsewhere it
+// asks its data-source: each request names the tag of what the page shows,
+// and the server answers it once the part differs from that, so a page at
+// rest asks about every 20 s; requests never go out more often than once a
+// second. A new part changes only the texts and elements that differ, so
+// that the browser lays out and paints no more than that.
 (function () {
   var box = document.getElementById("live");
   if (!box || !window.XMLHttpRequest) return;
   var source = box.getAttribute("data-source");
   var last = null;
   var tag = "";
+  var handed = false;
+  var pending = null;
 
   function sameAttributes(x, y) {
     var a = x.attributes, b = y.attributes, i;
@@ -44,16 +48,29 @@
     if (!patch(box, fresh)) box.innerHTML = html;
   }
 
+  window.wendrixLive = function (html) {
+    handed = true;
+    if (pending) {
+      var request = pending;
+      pending = null;
+      request.abort();
+    }
+    show(html);
+  };
+
   function now() { return new Date().getTime(); }
   function poll() {
+    if (handed) return;
     var started = now();
     var request = new XMLHttpRequest();
+    pending = request;
     function next() {
       var wait = 1000 - (now() - started);
       window.setTimeout(poll, wait > 0 ? wait : 0);
     }
     request.onreadystatechange = function () {
-      if (request.readyState !== 4) return;
+      if (request.readyState !== 4 || request !== pending) return;
+      pending = null;
       if (request.status === 200) {
         tag = request.getResponseHeader("X-Live-Tag") || "";
         show(request.responseText);

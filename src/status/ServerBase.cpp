@@ -5,14 +5,25 @@
 
 namespace wendrix {
 
+namespace {
+StatusServer* gLocalServer = nullptr;
+}  // namespace
+
 const std::string& ServerBaseAddress() {
   static const std::string base = [] {
     if (kServerBase[0] != '\0') return std::string(kServerBase);
     // Lives, and serves, until the process ends.
     auto* server = new StatusServer;
-    return server->Start(0) ? server->BaseAddress() : std::string("http://127.0.0.1:0");
+    if (!server->Start(0)) return std::string("http://127.0.0.1:0");
+    gLocalServer = server;
+    return server->BaseAddress();
   }();
   return base;
+}
+
+StatusServer* LocalStatusServer() {
+  ServerBaseAddress();
+  return gLocalServer;
 }
 
 }  // namespace wendrix

@@ -10,4 +10,9 @@ namespace wendrix {
 // names no server. Any thread.
 const std::string& ServerBaseAddress();
 
+class StatusServer;
+// The local page server started by ServerBaseAddress, or null when the
+// build names another server or it could not start.
+StatusServer* LocalStatusServer();
+
 }  // namespace wendrix

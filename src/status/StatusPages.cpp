@@ -374,6 +374,30 @@ std::string LiveAnswer(std::string html, bool withBody) {
   return Response(200, "text/html; charset=utf-8", std::move(html), withBody, tag);
 }
 
+std::string LiveScript(std::string_view html) {
+  std::string script = "window.wendrixLive && window.wendrixLive(\"";
+  for (size_t i = 0; i < html.size(); ++i) {
+    const auto c = static_cast<unsigned char>(html[i]);
+    if (c == '\\' || c == '"') {
+      script += '\\';
+      script += static_cast<char>(c);
+    } else if (c < 0x20 || c == '<' || c == 0x7f) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      script += escaped;
+    } else if (c == 0xe2 && i + 2 < html.size() && html[i + 1] == '\x80' &&
+               (html[i + 2] == '\xa8' || html[i + 2] == '\xa9')) {
+      // U+2028 and U+2029 end a line, even inside a string literal.
+      script += html[i + 2] == '\xa8' ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      script += static_cast<char>(c);
+    }
+  }
+  script += "\")";
+  return script;
+}
+
 std::optional<LiveWait> WaitingLiveRequest(const HttpRequest& request, uint16_t port) {
   if (request.status != 200 || request.method != "GET" || !IsOwnHost(request.host, port)) return std::nullopt;
   const size_t question = request.target.find('?');

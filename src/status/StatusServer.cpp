@@ -82,6 +82,13 @@ void StatusServer::Stop() {
   listening_ = kInvalidSocket;
 }
 
+uint64_t StatusServer::FeedLive(std::optional<LivePart> part, LiveFeed changed) {
+  std::lock_guard lock(feedLock_);
+  feedPart_ = part;
+  feed_ = part ? std::move(changed) : LiveFeed();
+  return ++feedNumber_;
+}
+
 void StatusServer::Run() {
   RecordSource recordSource;
   LiveSource& live = live_ ? *live_ : recordSource;
@@ -95,13 +102,45 @@ void StatusServer::Run() {
     if (counted) dropped_.fetch_add(1, std::memory_order_relaxed);
   };
 
+  // The live feed as last served here.
+  uint64_t feedServed = 0;
+  std::string feedTag;
+  Clock::time_point feedNext{};
+
   while (!stopping_.load(std::memory_order_relaxed)) {
     const Clock::time_point now = Clock::now();
+    std::optional<LivePart> feedPart;
+    {
+      std::lock_guard lock(feedLock_);
+      if (feedNumber_ != feedServed) {
+        feedServed = feedNumber_;
+        feedTag.clear();
+        feedNext = now;
+      }
+      feedPart = feedPart_;
+    }
+    const bool feeding = feedPart.has_value();
+    if (feeding && now >= feedNext) {
+      // Rendered unlocked: naming a Bluetooth phone may take a moment.
+      const std::string html = live.Render(*feedPart);
+      if (std::string tag = LiveTag(html); tag != feedTag) {
+        // Held while the feed runs, so that a feed replaced is never called again.
+        std::lock_guard lock(feedLock_);
+        if (feedNumber_ == feedServed) {
+          feed_(feedServed, html);
+          feedTag = std::move(tag);
+        }
+      }
+      feedNext = now + limits_.liveRecheck;
+    }
     // Connections past their deadline go first.
     for (size_t i = connections.size(); i-- > 0;)
       if (connections[i]->deadline <= now) drop(i, true);
 
     int timeoutMs = kStopCheckMs;
+    if (feeding)
+      timeoutMs = std::min<int>(timeoutMs, static_cast<int>(std::max<long long>(
+                                               std::chrono::ceil<std::chrono::milliseconds>(feedNext - now).count(), 0)));
     for (const auto& c : connections) {
       const Clock::time_point next = c->wait ? std::min(c->deadline, c->recheck) : c->deadline;
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();

@@ -10,14 +10,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "link/Sockets.h"
+#include "status/StatusPages.h"
 
 namespace wendrix {
-
-class LiveSource;
 
 struct StatusServerLimits {
   size_t connections = 32;
@@ -46,6 +48,15 @@ class StatusServer {
   // Ends the thread and closes every socket; the program never stops it.
   void Stop();
 
+  // Hands one page's live part to the window without any request: every
+  // liveRecheck the part is rendered on the server's thread and, when it
+  // differs from the last one handed on, passed to `changed` with this
+  // call's number, which the call returns. The first rendering after a
+  // call is always handed on. No part stops it; once this returns, the
+  // last feed is not called any more.
+  using LiveFeed = std::function<void(uint64_t feed, const std::string& html)>;
+  uint64_t FeedLive(std::optional<LivePart> part, LiveFeed changed);
+
   // Connections dropped at their deadline or to make room, for tests.
   uint64_t DroppedConnections() const { return dropped_.load(std::memory_order_relaxed); }
 
@@ -58,6 +69,11 @@ class StatusServer {
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> dropped_{0};
+  // The live feed, set on any thread and served on the server's.
+  std::mutex feedLock_;
+  std::optional<LivePart> feedPart_;
+  LiveFeed feed_;
+  uint64_t feedNumber_ = 0;
   std::thread thread_;
 };
 

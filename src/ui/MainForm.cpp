@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "joystick/Repaint.h"
+#include "status/StatusServer.h"
 #include "ui/BrowserPane.h"
 #include "ui/WebPages.h"
 
@@ -322,6 +323,7 @@ TMainForm::TMainForm(MainFormSetup setup) : setup_(std::move(setup)) {
 }
 
 TMainForm::~TMainForm() {
+  if (setup_.liveFeed) setup_.liveFeed->FeedLive(std::nullopt, {});
   InstallRepaintHook(nullptr, nullptr);
   if (Relay().window == this) Relay().window = nullptr;
 }
@@ -375,6 +377,8 @@ void TMainForm::CreateComponents() {
   WebBrowser1->setPage(new TBrowserPage(
       [this](const QUrl& url, bool& cancel) { WebBrowser1BeforeNavigate2(url, cancel); }, WebBrowser1));
   WebBrowser1->setGeometry(16, 275, 425, 276);
+  connect(WebBrowser1, &QWebEngineView::loadStarted, this, [this] { FeedPane(false); });
+  connect(WebBrowser1, &QWebEngineView::loadFinished, this, [this](bool ok) { FeedPane(ok); });
 
   Timer1 = Named(new QTimer(this), "Timer1");
   Timer1->setInterval(500);
@@ -424,6 +428,26 @@ void TMainForm::WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel) {
   cancel = true;
   WebBrowser1->stop();
   QDesktopServices::openUrl(url);
+}
+
+// A status page loaded in the pane gets its live part handed to it when it
+// changes, so it asks the server for nothing; its script takes the part
+// through window.wendrixLive. A feed for a page no longer shown is dropped.
+void TMainForm::FeedPane(bool loaded) {
+  if (!setup_.liveFeed) return;
+  const QByteArray address = WebBrowser1->url().toEncoded();
+  const std::optional<LivePart> part =
+      loaded ? LivePartShown(std::string_view(address.constData(), static_cast<size_t>(address.size())),
+                             setup_.serverBase)
+             : std::nullopt;
+  paneFeed_ = setup_.liveFeed->FeedLive(part, [this](uint64_t feed, const std::string& html) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, feed, script = QString::fromStdString(LiveScript(html))] {
+          if (feed == paneFeed_) WebBrowser1->page()->runJavaScript(script);
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void TMainForm::SetButtonBoxesEnabled(bool enabled) {

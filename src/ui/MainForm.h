@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QUrl>
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "app/Services.h"
@@ -28,6 +29,8 @@ namespace wendrix {
 struct MainFormSetup {
   std::string serverBase = ServerBaseAddress();
   void (*startServices)() = &StartServices;
+  // Hands the pane's status pages their live parts; none: the pages fetch them.
+  StatusServer* liveFeed = LocalStatusServer();
 };
 
 class TMainForm final : public QMainWindow, public SupervisedWindow, public ControlDisplayView {
@@ -59,6 +62,7 @@ class TMainForm final : public QMainWindow, public SupervisedWindow, public Cont
   void Timer1Timer();
   void Help2Click();
   void WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel);
+  void FeedPane(bool loaded);
 
   MainFormSetup setup_;
   QGroupBox* grp1 = nullptr;
@@ -80,6 +84,7 @@ class TMainForm final : public QMainWindow, public SupervisedWindow, public Cont
   QMenu* Help1 = nullptr;
   QAction* Help2 = nullptr;
   QAction* Version501 = nullptr;
+  uint64_t paneFeed_ = 0;
 };
 
 }  // namespace wendrix

@@ -2,8 +2,11 @@
 // whose addresses open in the user's web browser, and the help page.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "status/StatusPages.h"
 
 namespace wendrix {
 
@@ -19,5 +22,9 @@ std::string PageAddress(std::string_view base, std::string_view pathAndQuery);
 // Whether the full address starts with base + kLinksArea, compared byte for
 // byte and case-sensitively; a shorter address never does.
 bool IsLinksAddress(std::string_view address, std::string_view base);
+
+// The live part of the status page at this full address on `base`: the
+// waiting page's or the connected page's; none for any other address.
+std::optional<LivePart> LivePartShown(std::string_view address, std::string_view base);
 
 }  // namespace wendrix

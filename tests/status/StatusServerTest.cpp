@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -242,6 +244,52 @@ TEST_F(StatusServerTest, AHeldLiveRequestIsAnsweredUnchangedAtTheEndOfItsHold) {
     SendAll(held, {reinterpret_cast<const uint8_t*>(request.data()), request.size()});
     server.Stop();
     close(held);
+  }
+  ExpectAllReturned();
+}
+
+// The window's feed gets the first rendering at once, then only changes,
+// and nothing once it is replaced.
+TEST_F(StatusServerTest, TheLiveFeedHandsOnEachChangeOnce) {
+  {
+    SteppedLive live;
+    StatusServer server({32, 3000ms, 5ms, 20000ms}, &live);
+    ASSERT_TRUE(server.Start(0));
+    std::mutex lock;
+    std::vector<std::pair<uint64_t, std::string>> fed;
+    auto feed = [&](uint64_t number, const std::string& html) {
+      std::lock_guard hold(lock);
+      fed.emplace_back(number, html);
+    };
+    auto count = [&] {
+      std::lock_guard hold(lock);
+      return fed.size();
+    };
+    const uint64_t first = server.FeedLive(LivePart::kConnected, feed);
+    ASSERT_TRUE(Eventually([&] { return count() == 1; }));
+    const int renders = live.renders.load();
+    ASSERT_TRUE(Eventually([&] { return live.renders.load() >= renders + 3; }));
+    EXPECT_EQ(count(), 1u) << "an unchanged part was handed on again";
+    live.step = 1;
+    ASSERT_TRUE(Eventually([&] { return count() == 2; }));
+
+    // Another page: its first rendering comes at once, whatever the last one was.
+    const uint64_t second = server.FeedLive(LivePart::kWaiting, feed);
+    EXPECT_NE(second, first);
+    ASSERT_TRUE(Eventually([&] { return count() == 3; }));
+    server.FeedLive(std::nullopt, {});
+    const size_t stopped = count();
+    live.step = 2;
+    const int after = live.renders.load();
+    // The server keeps serving requests; the stopped feed hears nothing.
+    EXPECT_EQ(Status(Get(server, "/zodevur_app/en/live.php?part=waiting")), 200);
+    EXPECT_GT(live.renders.load(), after);
+    EXPECT_EQ(count(), stopped);
+    std::lock_guard hold(lock);
+    EXPECT_EQ(fed[0], std::make_pair(first, std::string("<p>step 0</p>")));
+    EXPECT_EQ(fed[1], std::make_pair(first, std::string("<p>step 1</p>")));
+    EXPECT_EQ(fed[2], std::make_pair(second, std::string("<p>step 1</p>")));
+    server.Stop();
   }
   ExpectAllReturned();
 }

@@ -39,6 +39,7 @@
 #include "joystick/StatusRecord.h"
 #include "protocol/Protocol.h"
 #include "status/ServerBase.h"
+#include "status/StatusPages.h"
 #include "ui/GraphicsSetup.h"
 #include "ui/ControlDisplay.h"
 #include "ui/MainForm.h"
@@ -510,6 +511,26 @@ TEST_F(MainFormTest, AStreamRepaintsOnlyTheBarsAndBoxesThatChange) {
   EXPECT_LE(log.PaintsOf(window_->centralWidget()), 2);
 }
 
+// The script that hands a live part to the pane carries any text intact
+// into the page's engine.
+TEST_F(MainFormTest, LiveScriptsCarryAnyTextIntoThePage) {
+  WaitForLoad(Address(kWaitingPage));
+  const std::string tricky =
+      "<p class=\"ok\">a\\b \"q\" 'x'</p>\n\r\t</script><!-- \xe2\x80\xa8|\xe2\x80\xa9 \xc3\xa9 \xe2\x9c\x93 \x01\x7f";
+  const QString script = QStringLiteral(
+                             "(function () { var got = null, keep = window.wendrixLive;"
+                             " window.wendrixLive = function (h) { got = h; }; %1;"
+                             " window.wendrixLive = keep; return got; })()")
+                             .arg(QString::fromStdString(LiveScript(tricky)));
+  EXPECT_EQ(Evaluate(script).toString().toStdString(), tricky);
+  // A page without the script's hand-over is left alone.
+  EXPECT_EQ(Evaluate(QStringLiteral("(function () { var keep = window.wendrixLive; window.wendrixLive = undefined;"
+                                    " %1; window.wendrixLive = keep; return 7; })()")
+                         .arg(QString::fromStdString(LiveScript("x"))))
+                .toInt(),
+            7);
+}
+
 // Counts what the style is asked to draw: progress bars, and item texts
 // (the labels' text).
 class CountingStyle final : public QProxyStyle {
@@ -593,7 +614,9 @@ TEST_F(BuiltInPages, PaneShowsTheWaitingPageThenTheConnectedOneAndHelpAnswers) {
   EXPECT_EQ(pane_->title(), "Wendrix: connected");
 
   // The live part follows the process's state in place: the table the
-  // page showed is still there, with the new text in it.
+  // page showed is still there, with the new text in it. The supervisor
+  // rests meanwhile, so that the link stays as it is.
+  Child<QTimer>("Timer1")->stop();
   const QString table = QStringLiteral("document.querySelector('#live table')");
   const QString text = QStringLiteral("document.getElementById('live').textContent");
   gStatus.joystick.store(JoystickState::kBusy);

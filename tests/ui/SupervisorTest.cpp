@@ -254,5 +254,16 @@ TEST(WebPages, LinksAreaIsACaseSensitivePrefixOfTheFullAddress) {
   EXPECT_FALSE(IsLinksAddress("", base));
 }
 
+TEST(WebPages, OnlyTheStatusPagesOfTheWindowsServerHaveALivePart) {
+  const std::string base = "http://127.0.0.1:40123";
+  EXPECT_EQ(LivePartShown(PageAddress(base, kWaitingPage), base), LivePart::kWaiting);
+  EXPECT_EQ(LivePartShown(PageAddress(base, std::string(kConnectedPage) + "both"), base), LivePart::kConnected);
+  EXPECT_EQ(LivePartShown(base + "/zodevur_app/en/connected.php#top", base), LivePart::kConnected);
+  for (const std::string& address :
+       {PageAddress(base, kHelpPage), base + "/zodevur_app/en/waiting.phpx", base + "/zodevur_app/en/live.php",
+        std::string("http://127.0.0.1:40124/zodevur_app/en/waiting.php"), base + "/ZODEVUR_APP/EN/waiting.php", std::string()})
+    EXPECT_FALSE(LivePartShown(address, base)) << address;
+}
+
 }  // namespace
 }  // namespace wendrix
