@@ -61,7 +61,11 @@ class StatusServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // A sanitizer's runtime starts a thread of its own with the first one.
-    std::thread([] {}).join();
+    // A joined thread may still be listed for a moment: it is not counted.
+    pid_t helper = 0;
+    std::thread([&] { helper = gettid(); }).join();
+    const std::string listed = "/proc/self/task/" + std::to_string(helper);
+    EXPECT_TRUE(Eventually([&] { return access(listed.c_str(), F_OK) != 0; }));
     descriptors_ = OpenDescriptorCount();
     threads_ = ThreadCount();
   }
