@@ -85,8 +85,7 @@ void TMessageThread::ServeLegacyStream() {
 
 void TMessageThread::MarkDataSeen(size_t records) const {
   (Link == LinkKind::Wifi ? gState.wifiDataSeen : gState.bluetoothDataSeen).store(true, kRelaxed);
-  (Link == LinkKind::Wifi ? gStatus.wifiMessages : gStatus.bluetoothMessages)
-      .fetch_add(records, kRelaxed);
+  (Link == LinkKind::Wifi ? CountWifiMessages : CountBluetoothMessages)(records);
 }
 
 }  // namespace wendrix

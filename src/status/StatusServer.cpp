@@ -138,14 +138,12 @@ void StatusServer::Run() {
       if (connections[i]->deadline <= now) drop(i, true);
 
     int timeoutMs = kStopCheckMs;
-    if (feeding)
-      timeoutMs = std::min<int>(timeoutMs, static_cast<int>(std::max<long long>(
-                                               std::chrono::ceil<std::chrono::milliseconds>(feedNext - now).count(), 0)));
-    for (const auto& c : connections) {
-      const Clock::time_point next = c->wait ? std::min(c->deadline, c->recheck) : c->deadline;
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+    auto wakeBy = [&](Clock::time_point when) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
       timeoutMs = std::min<int>(timeoutMs, static_cast<int>(std::max<long long>(left, 0)));
-    }
+    };
+    if (feeding) wakeBy(feedNext);
+    for (const auto& c : connections) wakeBy(c->wait ? std::min(c->deadline, c->recheck) : c->deadline);
     const bool accepting = now >= acceptAgain;
     waits.clear();
     waits.push_back({listening_, accepting, false});
