@@ -1,6 +1,7 @@
 #include "status/StatusPages.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -132,11 +133,13 @@ std::vector<Problem> FindProblems(const StatusSnapshot& s) {
   return problems;
 }
 
+// In whole minutes: the clock time beside it tells the seconds, and a
+// figure that changes every second would redraw the page every second.
 std::string Duration(int64_t milliseconds) {
-  const int64_t seconds = std::max<int64_t>(0, milliseconds / 1000);
-  if (seconds < 60) return std::to_string(seconds) + " s";
-  if (seconds < 3600) return std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
-  return std::to_string(seconds / 3600) + " h " + std::to_string(seconds / 60 % 60) + " min";
+  const int64_t minutes = std::max<int64_t>(0, milliseconds / 60'000);
+  if (minutes < 1) return "under 1 min";
+  if (minutes < 60) return std::to_string(minutes) + " min";
+  return std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
 }
 
 std::string LinkRow(const char* name, const LinkFigures& link, int64_t now, const std::string& peer) {
@@ -223,17 +226,34 @@ std::string FillPage(std::string_view page, std::string_view live) {
 }  // namespace
 
 double MessageRate::Sample(uint64_t count, int64_t nowMs) {
-  if (lastTime_ == 0 || nowMs < lastTime_ || count < lastCount_) {
-    lastTime_ = nowMs;
-    lastCount_ = count;
-    return rate_ = 0;
+  const Point last = points_[newest_];
+  if (size_ == 0 || nowMs < last.time || count < last.count) {
+    Restart({count, nowMs});
+    return shown_ = 0;
   }
-  if (nowMs - lastTime_ >= 1000) {
-    rate_ = static_cast<double>(count - lastCount_) * 1000.0 / static_cast<double>(nowMs - lastTime_);
-    lastTime_ = nowMs;
-    lastCount_ = count;
+  if (nowMs - last.time < 1000) return shown_;
+  const uint64_t messages = count - last.count;
+  if (messages == 0 || !moving_) {
+    // A stream that stops shows 0 at once. One that starts does so within
+    // the last second, which is shown as it is and left out of the average.
+    Restart({count, nowMs});
+    moving_ = messages > 0;
+    return shown_ = static_cast<double>(messages) * 1000.0 / static_cast<double>(nowMs - last.time);
   }
-  return rate_;
+  newest_ = (newest_ + 1) % kPoints;
+  points_[newest_] = {count, nowMs};
+  size_ = std::min(size_ + 1, kPoints);
+  const Point& oldest = points_[(newest_ + kPoints - size_ + 1) % kPoints];
+  const double average =
+      static_cast<double>(count - oldest.count) * 1000.0 / static_cast<double>(nowMs - oldest.time);
+  if (std::abs(average - shown_) > std::max(1.0, shown_ * 0.02)) shown_ = average;
+  return shown_;
+}
+
+void MessageRate::Restart(Point point) {
+  newest_ = 0;
+  points_[0] = point;
+  size_ = 1;
 }
 
 StatusSnapshot TakeSnapshot(SystemFacts system, MessageRate& wifiRate, MessageRate& bluetoothRate) {

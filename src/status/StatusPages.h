@@ -2,6 +2,7 @@
 // page, rendered from a snapshot of the status record.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -45,15 +46,27 @@ struct StatusSnapshot {
   int64_t now = 0;
 };
 
-// Messages per second of one counter, over at least the last second.
+// Messages per second of one counter, averaged over the last few seconds
+// (samples at least a second apart). The figure moves only when the
+// average leaves a small band around it, so that a steady stream shows a
+// steady number and the page showing it is not redrawn for nothing.
 class MessageRate {
  public:
   double Sample(uint64_t count, int64_t nowMs);
 
  private:
-  uint64_t lastCount_ = 0;
-  int64_t lastTime_ = 0;
-  double rate_ = 0;
+  struct Point {
+    uint64_t count = 0;
+    int64_t time = 0;
+  };
+  void Restart(Point point);
+
+  static constexpr size_t kPoints = 6;  // five seconds between the oldest and the newest
+  std::array<Point, kPoints> points_{};
+  size_t size_ = 0;
+  size_t newest_ = 0;
+  bool moving_ = false;  // the last second had messages
+  double shown_ = 0;
 };
 
 // Reads gStatus and the link state once; the rates advance with each call.
