@@ -30,6 +30,10 @@ bool PeerAddress(SocketHandle s, uint32_t& address, uint16_t& port);
 // A non-blocking TCP listener on 127.0.0.1 only, at `port` (0: the system
 // picks one); kInvalidSocket on failure.
 SocketHandle OpenLoopbackListener(uint16_t port, int backlog);
+// A non-blocking datagram socket on 127.0.0.1 connected to itself: a byte
+// sent on it, from any thread, makes it readable, which wakes a thread
+// waiting on it in WaitForSockets. kInvalidSocket on failure.
+SocketHandle OpenLoopbackWaker();
 // Accepts one connection as a non-blocking socket; kInvalidSocket when
 // none is waiting or on failure.
 SocketHandle AcceptNonBlocking(SocketHandle listening);

@@ -61,6 +61,22 @@ SocketHandle OpenLoopbackListener(uint16_t port, int backlog) {
   return s;
 }
 
+SocketHandle OpenLoopbackWaker() {
+  const SocketHandle s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (s < 0) return kInvalidSocket;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof local;
+  if (::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+      ::connect(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    CloseSocket(s);
+    return kInvalidSocket;
+  }
+  return s;
+}
+
 SocketHandle AcceptNonBlocking(SocketHandle listening) {
   return ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
 }

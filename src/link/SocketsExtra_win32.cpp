@@ -68,6 +68,23 @@ SocketHandle OpenLoopbackListener(uint16_t port, int backlog) {
   return static_cast<SocketHandle>(s);
 }
 
+SocketHandle OpenLoopbackWaker() {
+  const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof local;
+  if (!MakeNonBlocking(s) ||
+      ::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+      ::connect(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    ::closesocket(s);
+    return kInvalidSocket;
+  }
+  return static_cast<SocketHandle>(s);
+}
+
 SocketHandle AcceptNonBlocking(SocketHandle listening) {
   const SOCKET s = ::accept(Native(listening), nullptr, nullptr);
   if (s == INVALID_SOCKET) return kInvalidSocket;

@@ -16,8 +16,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often a quiet server looks at the stop flag.
-constexpr int kStopCheckMs = 200;
+// How long a quiet server sleeps at most: a stop or a new feed wakes it
+// through its waker, and only without one does it look this often.
+constexpr int kRestMs = 10'000;
+constexpr int kRestMsWithoutWaker = 200;
 // After running out of descriptors, accepting waits this long.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 
@@ -69,6 +71,7 @@ bool StatusServer::Start(uint16_t port) {
   listening_ = OpenLoopbackListener(port, 64);
   if (listening_ == kInvalidSocket) return false;
   port_ = LocalPort(listening_);
+  waker_ = OpenLoopbackWaker();
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -77,15 +80,28 @@ std::string StatusServer::BaseAddress() const { return "http://127.0.0.1:" + std
 
 void StatusServer::Stop() {
   stopping_.store(true, std::memory_order_relaxed);
+  {
+    std::lock_guard lock(feedLock_);
+    WakeLocked();
+  }
   if (thread_.joinable()) thread_.join();
   if (listening_ != kInvalidSocket) CloseSocket(listening_);
   listening_ = kInvalidSocket;
+  std::lock_guard lock(feedLock_);
+  if (waker_ != kInvalidSocket) CloseSocket(waker_);
+  waker_ = kInvalidSocket;
+}
+
+void StatusServer::WakeLocked() {
+  const char byte = 0;
+  if (waker_ != kInvalidSocket) SendNow(waker_, &byte, 1);
 }
 
 uint64_t StatusServer::FeedLive(std::optional<LivePart> part, LiveFeed changed) {
   std::lock_guard lock(feedLock_);
   feedPart_ = part;
   feed_ = part ? std::move(changed) : LiveFeed();
+  WakeLocked();
   return ++feedNumber_;
 }
 
@@ -137,7 +153,7 @@ void StatusServer::Run() {
     for (size_t i = connections.size(); i-- > 0;)
       if (connections[i]->deadline <= now) drop(i, true);
 
-    int timeoutMs = kStopCheckMs;
+    int timeoutMs = waker_ != kInvalidSocket ? kRestMs : kRestMsWithoutWaker;
     auto wakeBy = [&](Clock::time_point when) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
       timeoutMs = std::min<int>(timeoutMs, static_cast<int>(std::max<long long>(left, 0)));
@@ -148,9 +164,15 @@ void StatusServer::Run() {
     waits.clear();
     waits.push_back({listening_, accepting, false});
     for (const auto& c : connections) waits.push_back({c->socket, !c->answering, c->answering});
+    if (waker_ != kInvalidSocket) waits.push_back({waker_, true, false});
     if (!accepting) timeoutMs = std::min<int>(timeoutMs, static_cast<int>(kAcceptPause.count()));
     if (WaitForSockets(waits.data(), waits.size(), timeoutMs) < 0) continue;
     const Clock::time_point woken = Clock::now();
+    if (waker_ != kInvalidSocket && waits.back().readable) {
+      char bytes[64];
+      while (ReceiveNow(waker_, bytes, sizeof bytes) > 0) {
+      }
+    }
 
     // Serve the waiting connections, from the last so that indices hold.
     for (size_t i = connections.size(); i-- > 0;) {

@@ -62,10 +62,14 @@ class StatusServer {
 
  private:
   void Run();
+  void WakeLocked();  // feedLock_ held
 
   StatusServerLimits limits_;
   LiveSource* live_;
   SocketHandle listening_ = kInvalidSocket;
+  // Wakes the server's thread for a stop or a new feed; set before the
+  // thread starts, closed (under feedLock_) after it ended.
+  SocketHandle waker_ = kInvalidSocket;
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> dropped_{0};

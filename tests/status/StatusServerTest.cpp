@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <set>
 #include <utility>
 #include <string>
 #include <string_view>
@@ -293,6 +296,47 @@ TEST_F(StatusServerTest, TheLiveFeedHandsOnEachChangeOnce) {
     EXPECT_EQ(fed[0], std::make_pair(first, std::string("<p>step 0</p>")));
     EXPECT_EQ(fed[1], std::make_pair(first, std::string("<p>step 1</p>")));
     EXPECT_EQ(fed[2], std::make_pair(second, std::string("<p>step 1</p>")));
+    server.Stop();
+  }
+  ExpectAllReturned();
+}
+
+std::set<std::string> ThreadIds() {
+  std::set<std::string> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ids.insert(entry.path().filename().string());
+  return ids;
+}
+
+// Times a thread gave up the processor to wait: each wake-up is one.
+long Waits(const std::string& thread) {
+  std::ifstream status("/proc/self/task/" + thread + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("voluntary_ctxt_switches:")) return std::stol(line.substr(24));
+  return -1;
+}
+
+// With no client and nothing to look at for an hour, the server's thread
+// sleeps; a new feed and a stop still reach it at once.
+TEST_F(StatusServerTest, AServerAtRestSleepsUntilAFeedOrAStopWakesIt) {
+  {
+    SteppedLive live;
+    StatusServer server({32, 3000ms, 1h, 20000ms}, &live);
+    const std::set<std::string> before = ThreadIds();
+    ASSERT_TRUE(server.Start(0));
+    std::string thread;
+    for (const std::string& id : ThreadIds())
+      if (!before.contains(id)) thread = id;
+    ASSERT_FALSE(thread.empty());
+    EXPECT_EQ(Status(Get(server, kWaiting)), 200);
+
+    const long rested = Waits(thread);
+    std::this_thread::sleep_for(1s);
+    EXPECT_LE(Waits(thread) - rested, 1) << "the server woke while nothing happened";
+
+    std::atomic<int> fed{0};
+    server.FeedLive(LivePart::kWaiting, [&](uint64_t, const std::string&) { fed.fetch_add(1); });
+    EXPECT_TRUE(Eventually([&] { return fed.load() == 1; }));
     server.Stop();
   }
   ExpectAllReturned();
