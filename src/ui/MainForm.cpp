@@ -10,6 +10,7 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -25,6 +26,7 @@
 #include <QWebEngineView>
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <initializer_list>
 #include <utility>
 #include <vector>
@@ -175,23 +177,68 @@ class TCachedBar final : public QProgressBar {
  public:
   explicit TCachedBar(QWidget* parent) : QProgressBar(parent) { setAutoFillBackground(true); }
 
+  // Moves the bar, marking for paint only the columns whose pixels differ
+  // between the two positions: a bar that moves a step repaints and sends
+  // to the display a few columns, not the whole bar.
+  void MoveTo(int position) {
+    const int from = value();
+    if (from == position) return;
+    // Left to itself, setValue would paint and flush the whole bar at once.
+    setAttribute(Qt::WA_UpdatesDisabled, true);
+    setValue(position);
+    setAttribute(Qt::WA_UpdatesDisabled, false);
+    if (isVisible()) update(ChangedColumns(from, value()));
+  }
+
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent*) override { QPainter(this).drawPixmap(0, 0, Picture(value())); }
+
+ private:
+  QPixmap Picture(int shown) {
     QStyleOptionProgressBar option;
     initStyleOption(&option);
+    option.progress = shown;
     const Look look = LookOf(*this, static_cast<uint>(option.state));
     if (look != look_ || static_cast<int>(keys_.size()) != maximum() - minimum() + 1) {
       look_ = look;
       for (const QPixmapCache::Key& key : keys_) QPixmapCache::remove(key);
       keys_.assign(static_cast<size_t>(std::max(1, maximum() - minimum() + 1)), {});
     }
-    const size_t index = std::min(static_cast<size_t>(std::max(0, value() - minimum())), keys_.size() - 1);
-    const QPixmap picture = CachedPicture(*this, keys_[index], palette().color(backgroundRole()),
-                                          [&](QPainter& p) { style()->drawControl(QStyle::CE_ProgressBar, &option, &p, this); });
-    QPainter(this).drawPixmap(0, 0, picture);
+    const size_t index = std::min(static_cast<size_t>(std::max(0, shown - minimum())), keys_.size() - 1);
+    return CachedPicture(*this, keys_[index], palette().color(backgroundRole()),
+                         [&](QPainter& p) { style()->drawControl(QStyle::CE_ProgressBar, &option, &p, this); });
   }
 
- private:
+  // The columns, in the widget's coordinates, where the pictures of two
+  // positions differ; the whole bar when they cannot be compared.
+  QRect ChangedColumns(int from, int to) {
+    const QImage before = Picture(from).toImage();
+    const QImage after = Picture(to).toImage();
+    if (before.size() != after.size() || before.format() != after.format() || before.depth() != 32)
+      return rect();
+    int left = before.width();
+    int right = -1;
+    for (int y = 0; y < before.height(); ++y) {
+      const auto* a = reinterpret_cast<const quint32*>(before.constScanLine(y));
+      const auto* b = reinterpret_cast<const quint32*>(after.constScanLine(y));
+      for (int x = 0; x < std::min(left, before.width()); ++x)
+        if (a[x] != b[x]) {
+          left = x;
+          break;
+        }
+      for (int x = before.width() - 1; x > right; --x)
+        if (a[x] != b[x]) {
+          right = x;
+          break;
+        }
+    }
+    if (right < left) return {};
+    const qreal ratio = before.devicePixelRatio();
+    const int start = static_cast<int>(std::floor(left / ratio));
+    const int end = static_cast<int>(std::ceil((right + 1) / ratio));
+    return QRect(start, 0, end - start, height());
+  }
+
   Look look_;
   std::vector<QPixmapCache::Key> keys_;
 };
@@ -274,12 +321,7 @@ void KeepNamesWhole(std::initializer_list<std::pair<QTextEdit*, const char*>> na
 // A bar repaints itself at once when its value changes; this one only asks
 // for its repaint, so that all the changes of a refresh reach the screen in
 // one paint. An unchanged value asks for nothing.
-void SetBarPosition(QProgressBar* bar, int position) {
-  if (bar->value() == position) return;
-  bar->setUpdatesEnabled(false);
-  bar->setValue(position);
-  bar->setUpdatesEnabled(true);
-}
+void SetBarPosition(QProgressBar* bar, int position) { static_cast<TCachedBar*>(bar)->MoveTo(position); }
 
 // Clears the line and inserts the text, bold, in the colour.
 void WriteTextLine(QTextEdit* line, const char* text, QColor colour) {

@@ -7,10 +7,13 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QProxyStyle>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -412,6 +415,7 @@ class PaintLog : public QObject {
   struct Paint {
     int pass;
     QObject* widget;
+    QRect area;  // what the paint covered, in the widget's coordinates
   };
   std::vector<Paint> paints;
 
@@ -421,7 +425,8 @@ class PaintLog : public QObject {
 
   bool eventFilter(QObject* o, QEvent* e) override {
     if (e->type() == QEvent::UpdateRequest) ++pass_;
-    if (e->type() == QEvent::Paint) paints.push_back({pass_, o});
+    if (e->type() == QEvent::Paint)
+      paints.push_back({pass_, o, static_cast<QPaintEvent*>(e)->region().boundingRect()});
     return false;
   }
 
@@ -575,6 +580,36 @@ TEST_F(MainFormTest, SweepingBarsDrawEachLookOnce) {
   EXPECT_EQ(bar->value(), 0);
   bar->setStyle(nullptr);
   mark->setStyle(nullptr);
+}
+
+// A bar that moves repaints only the columns that change, and the window
+// then shows what a paint of the whole bar would show, centre mark and all.
+TEST_F(MainFormTest, AMovingBarRepaintsOnlyTheColumnsThatChange) {
+  WaitForLoad(Address(kWaitingPage));
+  auto* bar = Child<QProgressBar>("ProgressBar1");
+  auto show = [&](int position) {
+    window_->SetSteeringBar(position);
+    QCoreApplication::sendPostedEvents(window_.get(), QEvent::UpdateRequest);
+  };
+  show(50);
+  QCoreApplication::processEvents();
+  PaintLog log(window_.get());
+  for (int v = 51; v <= 60; ++v) show(v);
+  int barPaints = 0;
+  for (const PaintLog::Paint& p : log.paints) {
+    if (p.widget != bar) continue;
+    ++barPaints;
+    EXPECT_LE(p.area.width(), bar->width() / 10) << "a step repainted " << p.area.width() << " columns";
+  }
+  EXPECT_EQ(barPaints, 10);
+
+  const QRect area(bar->mapTo(window_.get(), QPoint()), bar->size());
+  for (int v : {20, 75, 74, 100, 0, 99, 1}) {
+    show(v);
+    const QImage shown = window_->screen()->grabWindow(window_->winId()).toImage().copy(area);
+    const QImage full = window_->grab(area).toImage().convertToFormat(shown.format());
+    EXPECT_EQ(shown, full) << "at " << v;
+  }
 }
 
 // The pages of the program's own server, as the window is made by default.
