@@ -46,7 +46,7 @@ class RecordSource final : public LiveSource {
   std::string Render(LivePart part) override {
     const Clock::time_point now = Clock::now();
     if (!facts_ || now - factsTaken_ >= kFactsLifetime) {
-      facts_ = ReadSystemFacts();
+      facts_ = ReadSystemFacts({}, &memory_);
       factsTaken_ = now;
     }
     const StatusSnapshot s = TakeSnapshot(*facts_, wifiRate_, bluetoothRate_);
@@ -55,6 +55,7 @@ class RecordSource final : public LiveSource {
 
  private:
   std::optional<SystemFacts> facts_;
+  FactsMemory memory_;
   Clock::time_point factsTaken_;
   MessageRate wifiRate_;
   MessageRate bluetoothRate_;

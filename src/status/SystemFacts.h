@@ -2,6 +2,7 @@
 // implementation per platform.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -23,10 +24,20 @@ struct SystemFacts {
   FirewallFacts firewall;
 };
 
+// What ReadSystemFacts keeps from one call to the next for a caller that
+// reads the facts again and again. Finding a process means reading every
+// process's name: a firewall daemon found is checked again by its process
+// number alone, and one not found is looked for again after `searchEvery`.
+struct FactsMemory {
+  std::chrono::steady_clock::duration searchEvery = std::chrono::seconds(30);
+  std::string firewallProcess;  // the number of the one last found
+  std::chrono::steady_clock::time_point nextSearch{};
+};
+
 // Reads the facts now; a few small reads, for a page request. `root` is
 // put before every file the facts are read from (tests give a tree of
 // their own); the computer's name is always the system's.
-SystemFacts ReadSystemFacts(const std::string& root = {});
+SystemFacts ReadSystemFacts(const std::string& root = {}, FactsMemory* memory = nullptr);
 
 // Platform wording of the fixes the pages give.
 struct PlatformAdvice {

@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -36,16 +37,40 @@ void ForEachEntry(const std::string& directory, std::string_view prefix, Visit v
   ::closedir(dir);
 }
 
-bool ProcessRunning(const std::string& root, std::string_view command) {
-  bool found = false;
+bool Runs(const std::string& root, std::string_view pid, std::string_view command) {
+  const std::string path = root + "/proc/" + std::string(pid) + "/comm";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[64];
+  const ssize_t n = ::read(fd, text, sizeof text);
+  ::close(fd);
+  if (n <= 0) return false;
+  const std::string_view name(text, static_cast<size_t>(n));
+  return name.substr(0, name.find('\n')) == command;
+}
+
+// The number of a process that runs `command`; empty when none does.
+std::string FindProcess(const std::string& root, std::string_view command) {
+  std::string found;
   ForEachEntry(root + "/proc", "", [&](std::string_view pid) {
-    if (found || pid.find_first_not_of("0123456789") != std::string_view::npos) return;
-    std::string comm;
-    if (ReadWholeFile(root + "/proc/" + std::string(pid) + "/comm", comm) &&
-        std::string_view(comm).substr(0, comm.find('\n')) == command)
-      found = true;
+    if (found.empty() && pid.find_first_not_of("0123456789") == std::string_view::npos &&
+        Runs(root, pid, command))
+      found = pid;
   });
   return found;
+}
+
+bool ProcessRunning(const std::string& root, std::string_view command, FactsMemory* memory) {
+  if (!memory) return !FindProcess(root, command).empty();
+  if (!memory->firewallProcess.empty()) {
+    if (Runs(root, memory->firewallProcess, command)) return true;
+    memory->nextSearch = {};  // gone, or restarted under another number
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (now < memory->nextSearch) return false;
+  memory->nextSearch = now + memory->searchEvery;
+  memory->firewallProcess = FindProcess(root, command);
+  return !memory->firewallProcess.empty();
 }
 
 bool HasLine(const std::string& text, std::string_view wanted) {
@@ -82,13 +107,13 @@ FirewallFacts ReadUfw(const std::string& root) {
 
 // firewalld's own zones live under /usr/lib; only zones changed by the
 // administrator are in /etc, so a port found there is the one sure answer.
-FirewallFacts ReadFirewalld(const std::string& root) {
+FirewallFacts ReadFirewalld(const std::string& root, FactsMemory* memory) {
   FirewallFacts facts;
   facts.name = "firewalld";
   facts.fix =
       "sudo firewall-cmd --permanent --add-port=41503/tcp --add-port=41503/udp && "
       "sudo firewall-cmd --reload";
-  facts.active = ProcessRunning(root, "firewalld") ? Answer::kYes : Answer::kNo;
+  facts.active = ProcessRunning(root, "firewalld", memory) ? Answer::kYes : Answer::kNo;
   bool tcp = false;
   bool udp = false;
   const std::string zones = root + "/etc/firewalld/zones/";
@@ -105,8 +130,8 @@ FirewallFacts ReadFirewalld(const std::string& root) {
   return facts;
 }
 
-FirewallFacts ReadFirewall(const std::string& root) {
-  FirewallFacts firewalld = ReadFirewalld(root);
+FirewallFacts ReadFirewall(const std::string& root, FactsMemory* memory) {
+  FirewallFacts firewalld = ReadFirewalld(root, memory);
   if (firewalld.active == Answer::kYes) return firewalld;
   FirewallFacts ufw = ReadUfw(root);
   if (ufw.active == Answer::kYes) return ufw;
@@ -118,7 +143,7 @@ FirewallFacts ReadFirewall(const std::string& root) {
 
 }  // namespace
 
-SystemFacts ReadSystemFacts(const std::string& root) {
+SystemFacts ReadSystemFacts(const std::string& root, FactsMemory* memory) {
   SystemFacts facts;
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) == 0) facts.computerName = name;
@@ -133,7 +158,7 @@ SystemFacts ReadSystemFacts(const std::string& root) {
     if (entry.find(':') == std::string_view::npos) ++adapters;  // hci0, not hci0:1 links
   });
   facts.bluetoothAdapters = classPresent ? adapters : 0;
-  facts.firewall = ReadFirewall(root);
+  facts.firewall = ReadFirewall(root, memory);
   return facts;
 }
 

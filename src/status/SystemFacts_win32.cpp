@@ -58,7 +58,7 @@ FirewallFacts ReadFirewall() {
 
 }  // namespace
 
-SystemFacts ReadSystemFacts(const std::string&) {
+SystemFacts ReadSystemFacts(const std::string&, FactsMemory*) {
   SystemFacts facts;
   char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD length = sizeof name;

@@ -86,5 +86,22 @@ TEST_F(SystemFactsTest, FirewalldIsSeenRunningAndItsChangedZonesRead) {
   EXPECT_EQ(Read().firewall.name, "ufw") << "firewalld no longer runs";
 }
 
+// Read again and again with a memory, as the page server does: a daemon
+// that stops, or whose number goes to another program, is seen at once,
+// and one restarted under another number is found again.
+TEST_F(SystemFactsTest, AFirewallRememberedByItsNumberIsCheckedEachTime) {
+  FactsMemory memory;
+  memory.searchEvery = std::chrono::hours(1);
+  auto read = [&] { return ReadSystemFacts(root_.string(), &memory).firewall; };
+  Write("etc/ufw/ufw.conf", "ENABLED=yes\n");
+  Write("proc/1234/comm", "firewalld\n");
+  EXPECT_EQ(read().name, "firewalld");
+  fs::remove(root_ / "proc/1234/comm");
+  Write("proc/1300/comm", "firewalld\n");
+  EXPECT_EQ(read().name, "firewalld") << "restarted as 1300";
+  Write("proc/1300/comm", "bash\n");
+  EXPECT_EQ(read().name, "ufw") << "number 1300 now runs another program";
+}
+
 }  // namespace
 }  // namespace wendrix
