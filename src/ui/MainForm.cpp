@@ -191,42 +191,56 @@ class TCachedBar final : public QProgressBar {
   }
 
  protected:
-  void paintEvent(QPaintEvent*) override { QPainter(this).drawPixmap(0, 0, Picture(value())); }
+  void paintEvent(QPaintEvent*) override {
+    UpdateLook();
+    QPainter(this).drawPixmap(0, 0, Picture(value()));
+  }
 
  private:
-  QPixmap Picture(int shown) {
-    QStyleOptionProgressBar option;
-    initStyleOption(&option);
-    option.progress = shown;
+  // Forgets the pictures when what they depend on besides the value changed.
+  void UpdateLook() {
+    QStyleOption option;
+    option.initFrom(this);
+    if (orientation() == Qt::Horizontal) option.state |= QStyle::State_Horizontal;
     const Look look = LookOf(*this, static_cast<uint>(option.state));
     if (look != look_ || static_cast<int>(keys_.size()) != maximum() - minimum() + 1) {
       look_ = look;
       for (const QPixmapCache::Key& key : keys_) QPixmapCache::remove(key);
       keys_.assign(static_cast<size_t>(std::max(1, maximum() - minimum() + 1)), {});
     }
+  }
+
+  // The picture of a position, in the look last updated.
+  QPixmap Picture(int shown) {
     const size_t index = std::min(static_cast<size_t>(std::max(0, shown - minimum())), keys_.size() - 1);
-    return CachedPicture(*this, keys_[index], palette().color(backgroundRole()),
-                         [&](QPainter& p) { style()->drawControl(QStyle::CE_ProgressBar, &option, &p, this); });
+    return CachedPicture(*this, keys_[index], palette().color(backgroundRole()), [&](QPainter& p) {
+      QStyleOptionProgressBar option;
+      initStyleOption(&option);
+      option.progress = shown;
+      style()->drawControl(QStyle::CE_ProgressBar, &option, &p, this);
+    });
   }
 
   // The columns, in the widget's coordinates, where the pictures of two
   // positions differ; the whole bar when they cannot be compared.
   QRect ChangedColumns(int from, int to) {
+    UpdateLook();
     const QImage before = Picture(from).toImage();
     const QImage after = Picture(to).toImage();
     if (before.size() != after.size() || before.format() != after.format() || before.depth() != 32)
       return rect();
-    int left = before.width();
+    const int width = before.width();
+    int left = width;
     int right = -1;
     for (int y = 0; y < before.height(); ++y) {
       const auto* a = reinterpret_cast<const quint32*>(before.constScanLine(y));
       const auto* b = reinterpret_cast<const quint32*>(after.constScanLine(y));
-      for (int x = 0; x < std::min(left, before.width()); ++x)
+      for (int x = 0; x < left; ++x)
         if (a[x] != b[x]) {
           left = x;
           break;
         }
-      for (int x = before.width() - 1; x > right; --x)
+      for (int x = width - 1; x > right; --x)
         if (a[x] != b[x]) {
           right = x;
           break;
