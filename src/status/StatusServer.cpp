@@ -66,13 +66,16 @@ class RecordSource final : public LiveSource {
 StatusServer::StatusServer(StatusServerLimits limits, LiveSource* live)
     : limits_(limits), live_(live) {}
 
-StatusServer::~StatusServer() { Stop(); }
+StatusServer::~StatusServer() {
+  Stop();
+  if (waker_ != kInvalidSocket) CloseSocket(waker_);
+}
 
 bool StatusServer::Start(uint16_t port) {
   listening_ = OpenLoopbackListener(port, 64);
   if (listening_ == kInvalidSocket) return false;
   port_ = LocalPort(listening_);
-  waker_ = OpenLoopbackWaker();
+  if (waker_ == kInvalidSocket) waker_ = OpenLoopbackWaker();
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -81,29 +84,27 @@ std::string StatusServer::BaseAddress() const { return "http://127.0.0.1:" + std
 
 void StatusServer::Stop() {
   stopping_.store(true, std::memory_order_relaxed);
-  {
-    std::lock_guard lock(feedLock_);
-    WakeLocked();
-  }
+  Wake();
   if (thread_.joinable()) thread_.join();
   if (listening_ != kInvalidSocket) CloseSocket(listening_);
   listening_ = kInvalidSocket;
-  std::lock_guard lock(feedLock_);
-  if (waker_ != kInvalidSocket) CloseSocket(waker_);
-  waker_ = kInvalidSocket;
 }
 
-void StatusServer::WakeLocked() {
+void StatusServer::Wake() {
   const char byte = 0;
   if (waker_ != kInvalidSocket) SendNow(waker_, &byte, 1);
 }
 
 uint64_t StatusServer::FeedLive(std::optional<LivePart> part, LiveFeed changed) {
-  std::lock_guard lock(feedLock_);
-  feedPart_ = part;
-  feed_ = part ? std::move(changed) : LiveFeed();
-  WakeLocked();
-  return ++feedNumber_;
+  uint64_t number = 0;
+  {
+    std::lock_guard lock(feedLock_);
+    feedPart_ = part;
+    feed_ = part ? std::move(changed) : LiveFeed();
+    number = ++feedNumber_;
+  }
+  Wake();
+  return number;
 }
 
 void StatusServer::Run() {

@@ -62,13 +62,14 @@ class StatusServer {
 
  private:
   void Run();
-  void WakeLocked();  // feedLock_ held
+  void Wake();
 
   StatusServerLimits limits_;
   LiveSource* live_;
   SocketHandle listening_ = kInvalidSocket;
-  // Wakes the server's thread for a stop or a new feed; set before the
-  // thread starts, closed (under feedLock_) after it ended.
+  // Wakes the server's thread for a stop or a new feed; opened before the
+  // thread starts and closed with the server, so that any thread may send
+  // on it without a lock.
   SocketHandle waker_ = kInvalidSocket;
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};

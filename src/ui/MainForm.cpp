@@ -184,10 +184,12 @@ class TCachedBar final : public QProgressBar {
     const int from = value();
     if (from == position) return;
     // Left to itself, setValue would paint and flush the whole bar at once.
+    // Updates held off from outside stay so, and bring the whole bar later.
+    const bool held = testAttribute(Qt::WA_UpdatesDisabled);
     setAttribute(Qt::WA_UpdatesDisabled, true);
     setValue(position);
-    setAttribute(Qt::WA_UpdatesDisabled, false);
-    if (isVisible()) update(ChangedColumns(from, value()));
+    setAttribute(Qt::WA_UpdatesDisabled, held);
+    if (!held && isVisible()) update(ChangedColumns(from, value()));
   }
 
  protected:
