@@ -71,6 +71,10 @@ SocketHandle OpenLoopbackListener(uint16_t port, int backlog) {
 SocketHandle OpenLoopbackWaker() {
   const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) return kInvalidSocket;
+  // No other program may bind the same port and take the wake-ups.
+  BOOL exclusive = TRUE;
+  ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof exclusive);
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -233,9 +233,10 @@ double MessageRate::Sample(uint64_t count, int64_t nowMs) {
   }
   if (nowMs - last.time < 1000) return shown_;
   const uint64_t messages = count - last.count;
-  if (messages == 0 || !moving_) {
+  if (messages == 0 || !moving_ || nowMs - last.time > 2000) {
     // A stream that stops shows 0 at once. One that starts does so within
-    // the last second, which is shown as it is and left out of the average.
+    // the last second, which is shown as it is and left out of the average;
+    // so is a stream sampled again after a pause.
     Restart({count, nowMs});
     moving_ = messages > 0;
     return shown_ = static_cast<double>(messages) * 1000.0 / static_cast<double>(nowMs - last.time);

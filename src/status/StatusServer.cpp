@@ -1,6 +1,7 @@
 #include "status/StatusServer.h"
 
 #include <algorithm>
+#include <climits>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -16,9 +17,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a quiet server sleeps at most: a stop or a new feed wakes it
-// through its waker, and only without one does it look this often.
-constexpr int kRestMs = 10'000;
+// Without a waker, a quiet server looks at its stop flag and feed this often.
 constexpr int kRestMsWithoutWaker = 200;
 // After running out of descriptors, accepting waits this long.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
@@ -155,7 +154,8 @@ void StatusServer::Run() {
     for (size_t i = connections.size(); i-- > 0;)
       if (connections[i]->deadline <= now) drop(i, true);
 
-    int timeoutMs = waker_ != kInvalidSocket ? kRestMs : kRestMsWithoutWaker;
+    int timeoutMs = waker_ != kInvalidSocket ? static_cast<int>(std::min<long long>(limits_.rest.count(), INT_MAX))
+                                             : kRestMsWithoutWaker;
     auto wakeBy = [&](Clock::time_point when) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
       timeoutMs = std::min<int>(timeoutMs, static_cast<int>(std::max<long long>(left, 0)));

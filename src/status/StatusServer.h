@@ -29,6 +29,9 @@ struct StatusServerLimits {
   // deadline then starts from there.
   std::chrono::milliseconds liveRecheck{1000};
   std::chrono::milliseconds liveHold{20000};
+  // How long a server with nothing due sleeps at most; a stop or a new
+  // feed wakes it before.
+  std::chrono::milliseconds rest{10000};
 };
 
 class StatusServer {

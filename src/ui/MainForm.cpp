@@ -199,8 +199,9 @@ class TCachedBar final : public QProgressBar {
   }
 
  private:
-  // Forgets the pictures when what they depend on besides the value changed.
-  void UpdateLook() {
+  // Forgets the pictures when what they depend on besides the value
+  // changed; true then.
+  bool UpdateLook() {
     QStyleOption option;
     option.initFrom(this);
     if (orientation() == Qt::Horizontal) option.state |= QStyle::State_Horizontal;
@@ -209,7 +210,9 @@ class TCachedBar final : public QProgressBar {
       look_ = look;
       for (const QPixmapCache::Key& key : keys_) QPixmapCache::remove(key);
       keys_.assign(static_cast<size_t>(std::max(1, maximum() - minimum() + 1)), {});
+      return true;
     }
+    return false;
   }
 
   // The picture of a position, in the look last updated.
@@ -224,9 +227,11 @@ class TCachedBar final : public QProgressBar {
   }
 
   // The columns, in the widget's coordinates, where the pictures of two
-  // positions differ; the whole bar when they cannot be compared.
+  // positions differ; the whole bar when the look changed or they cannot
+  // be compared.
   QRect ChangedColumns(int from, int to) {
-    UpdateLook();
+    // In another look, what is shown differs everywhere.
+    if (UpdateLook()) return rect();
     const QImage before = Picture(from).toImage();
     const QImage after = Picture(to).toImage();
     if (before.size() != after.size() || before.format() != after.format() || before.depth() != 32)

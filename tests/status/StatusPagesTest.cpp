@@ -275,6 +275,14 @@ TEST(StatusSite, MessageRateOfASteadyStreamHoldsStill) {
   EXPECT_DOUBLE_EQ(rate.Sample(count += 30, now += 1000), 30);
   // A counter that went back (the link came up again) starts over.
   EXPECT_EQ(rate.Sample(5, now += 1000), 0);
+
+  // Not sampled for ten minutes (another page was shown), in which the
+  // stream stopped and came back at 100 a second: the figure follows the
+  // stream as it is now, not an average reaching back over the pause.
+  count = 5;
+  for (int i = 0; i < 6; ++i) rate.Sample(count += 100, now += 1000);
+  rate.Sample(count += 100, now += 600'000);
+  EXPECT_NEAR(rate.Sample(count += 100, now += 1000), 100, 1);
 }
 
 }  // namespace

@@ -317,11 +317,12 @@ long Waits(const std::string& thread) {
 }
 
 // With no client and nothing to look at for an hour, the server's thread
-// sleeps; a new feed and a stop still reach it at once.
+// sleeps; a new feed and a stop still reach it at once (it would otherwise
+// sleep for the hour).
 TEST_F(StatusServerTest, AServerAtRestSleepsUntilAFeedOrAStopWakesIt) {
   {
     SteppedLive live;
-    StatusServer server({32, 3000ms, 1h, 20000ms}, &live);
+    StatusServer server({32, 3000ms, 1h, 20000ms, 1h}, &live);
     const std::set<std::string> before = ThreadIds();
     ASSERT_TRUE(server.Start(0));
     std::string thread;
