@@ -46,15 +46,32 @@ bool PeerAddress(SocketHandle s, uint32_t& address, uint16_t& port) {
   return true;
 }
 
-SocketHandle OpenLoopbackListener(uint16_t port, int backlog) {
-  const SocketHandle s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+namespace {
+
+// A non-blocking socket bound to 127.0.0.1 at `port` (0: the system picks
+// one); `local` is its address.
+SocketHandle OpenLoopback(int type, uint16_t port, sockaddr_in& local) {
+  const SocketHandle s = ::socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) return kInvalidSocket;
-  sockaddr_in local{};
+  local = {};
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof local;
   if (::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-      ::listen(s, backlog) != 0) {
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    CloseSocket(s);
+    return kInvalidSocket;
+  }
+  return s;
+}
+
+}  // namespace
+
+SocketHandle OpenLoopbackListener(uint16_t port, int backlog) {
+  sockaddr_in local;
+  const SocketHandle s = OpenLoopback(SOCK_STREAM, port, local);
+  if (s != kInvalidSocket && ::listen(s, backlog) != 0) {
     CloseSocket(s);
     return kInvalidSocket;
   }
@@ -62,15 +79,9 @@ SocketHandle OpenLoopbackListener(uint16_t port, int backlog) {
 }
 
 SocketHandle OpenLoopbackWaker() {
-  const SocketHandle s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (s < 0) return kInvalidSocket;
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof local;
-  if (::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
-      ::connect(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+  sockaddr_in local;
+  const SocketHandle s = OpenLoopback(SOCK_DGRAM, 0, local);
+  if (s != kInvalidSocket && ::connect(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     CloseSocket(s);
     return kInvalidSocket;
   }

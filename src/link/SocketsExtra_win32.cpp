@@ -48,20 +48,36 @@ bool PeerAddress(SocketHandle s, uint32_t& address, uint16_t& port) {
   return true;
 }
 
-SocketHandle OpenLoopbackListener(uint16_t port, int backlog) {
-  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return kInvalidSocket;
-  // No other socket may take the same address and port beside it.
+namespace {
+
+// A non-blocking socket bound to 127.0.0.1 at `port` (0: the system picks
+// one), which no other socket may take beside it; `local` is its address.
+SOCKET OpenLoopback(int type, int protocol, uint16_t port, sockaddr_in& local) {
+  const SOCKET s = ::socket(AF_INET, type, protocol);
+  if (s == INVALID_SOCKET) return INVALID_SOCKET;
   BOOL exclusive = TRUE;
   ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
                sizeof exclusive);
-  sockaddr_in local{};
+  local = {};
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (!MakeNonBlocking(s) ||
-      ::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-      ::listen(s, backlog) != 0) {
+  int length = sizeof local;
+  if (!MakeNonBlocking(s) || ::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    ::closesocket(s);
+    return INVALID_SOCKET;
+  }
+  return s;
+}
+
+}  // namespace
+
+SocketHandle OpenLoopbackListener(uint16_t port, int backlog) {
+  sockaddr_in local;
+  const SOCKET s = OpenLoopback(SOCK_STREAM, IPPROTO_TCP, port, local);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  if (::listen(s, backlog) != 0) {
     ::closesocket(s);
     return kInvalidSocket;
   }
@@ -69,20 +85,10 @@ SocketHandle OpenLoopbackListener(uint16_t port, int backlog) {
 }
 
 SocketHandle OpenLoopbackWaker() {
-  const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  sockaddr_in local;
+  const SOCKET s = OpenLoopback(SOCK_DGRAM, IPPROTO_UDP, 0, local);
   if (s == INVALID_SOCKET) return kInvalidSocket;
-  // No other program may bind the same port and take the wake-ups.
-  BOOL exclusive = TRUE;
-  ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
-               sizeof exclusive);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof local;
-  if (!MakeNonBlocking(s) ||
-      ::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
-      ::connect(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+  if (::connect(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     ::closesocket(s);
     return kInvalidSocket;
   }
