@@ -119,6 +119,8 @@ void StatusServer::Run() {
     if (counted) dropped_.fetch_add(1, std::memory_order_relaxed);
   };
 
+  const int restMs = waker_ != kInvalidSocket ? static_cast<int>(std::min<long long>(limits_.rest.count(), INT_MAX))
+                                              : kRestMsWithoutWaker;
   // The live feed as last served here.
   uint64_t feedServed = 0;
   std::string feedTag;
@@ -154,8 +156,7 @@ void StatusServer::Run() {
     for (size_t i = connections.size(); i-- > 0;)
       if (connections[i]->deadline <= now) drop(i, true);
 
-    int timeoutMs = waker_ != kInvalidSocket ? static_cast<int>(std::min<long long>(limits_.rest.count(), INT_MAX))
-                                             : kRestMsWithoutWaker;
+    int timeoutMs = restMs;
     auto wakeBy = [&](Clock::time_point when) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
       timeoutMs = std::min<int>(timeoutMs, static_cast<int>(std::max<long long>(left, 0)));

@@ -206,13 +206,12 @@ class TCachedBar final : public QProgressBar {
     option.initFrom(this);
     if (orientation() == Qt::Horizontal) option.state |= QStyle::State_Horizontal;
     const Look look = LookOf(*this, static_cast<uint>(option.state));
-    if (look != look_ || static_cast<int>(keys_.size()) != maximum() - minimum() + 1) {
-      look_ = look;
-      for (const QPixmapCache::Key& key : keys_) QPixmapCache::remove(key);
-      keys_.assign(static_cast<size_t>(std::max(1, maximum() - minimum() + 1)), {});
-      return true;
-    }
-    return false;
+    const auto values = static_cast<size_t>(std::max(1, maximum() - minimum() + 1));
+    if (look == look_ && keys_.size() == values) return false;
+    look_ = look;
+    for (const QPixmapCache::Key& key : keys_) QPixmapCache::remove(key);
+    keys_.assign(values, {});
+    return true;
   }
 
   // The picture of a position, in the look last updated.
