@@ -23,7 +23,6 @@
 #include <QStyleOptionProgressBar>
 #include <QTextEdit>
 #include <QTimer>
-#include <QWebEngineView>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -435,12 +434,12 @@ void TMainForm::CreateComponents() {
   ProgressBarFeedbackForce = AddBar(client, "ProgressBarFeedbackForce", {112, 225, 318, 17});
   ProgressBarFeedbackForce->hide();
 
-  WebBrowser1 = Named(new QWebEngineView(client), "WebBrowser1");
-  WebBrowser1->setPage(new TBrowserPage(
-      [this](const QUrl& url, bool& cancel) { WebBrowser1BeforeNavigate2(url, cancel); }, WebBrowser1));
+  WebBrowser1 = Named(TBrowserPane::Create(
+                           [this](const QUrl& url, bool& cancel) { WebBrowser1BeforeNavigate2(url, cancel); },
+                           client),
+                       "WebBrowser1");
   WebBrowser1->setGeometry(16, 275, 425, 276);
-  connect(WebBrowser1, &QWebEngineView::loadStarted, this, [this] { FeedPane(false); });
-  connect(WebBrowser1, &QWebEngineView::loadFinished, this, [this](bool ok) { FeedPane(ok); });
+  connect(WebBrowser1, &TBrowserPane::Shown, this, [this](const QUrl& shown) { FeedPane(shown); });
 
   Timer1 = Named(new QTimer(this), "Timer1");
   Timer1->setInterval(500);
@@ -488,25 +487,25 @@ void TMainForm::WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel) {
                       setup_.serverBase))
     return;
   cancel = true;
-  WebBrowser1->stop();
+  WebBrowser1->Stop();
   QDesktopServices::openUrl(url);
 }
 
-// A status page loaded in the pane gets its live part handed to it when it
-// changes, so it asks the server for nothing; its script takes the part
-// through window.wendrixLive. A feed for a page no longer shown is dropped.
-void TMainForm::FeedPane(bool loaded) {
+// A status page shown in the pane gets its live part handed to it when it
+// changes, so it asks the server for nothing. The feed follows the page the
+// pane shows: each page shown starts it afresh, and a navigation that shows
+// none (one the links filter cancels) leaves it running. A part meant for a
+// page no longer shown is dropped.
+void TMainForm::FeedPane(const QUrl& shown) {
   if (!setup_.liveFeed) return;
-  const QByteArray address = WebBrowser1->url().toEncoded();
+  const QByteArray address = shown.toEncoded();
   const std::optional<LivePart> part =
-      loaded ? LivePartShown(std::string_view(address.constData(), static_cast<size_t>(address.size())),
-                             setup_.serverBase)
-             : std::nullopt;
+      LivePartShown(std::string_view(address.constData(), static_cast<size_t>(address.size())), setup_.serverBase);
   paneFeed_ = setup_.liveFeed->FeedLive(part, [this](uint64_t feed, const std::string& html) {
     QMetaObject::invokeMethod(
         this,
-        [this, feed, script = QString::fromStdString(LiveScript(html))] {
-          if (feed == paneFeed_) WebBrowser1->page()->runJavaScript(script);
+        [this, feed, html] {
+          if (feed == paneFeed_) WebBrowser1->ShowLive(html);
         },
         Qt::QueuedConnection);
   });
@@ -526,7 +525,7 @@ void TMainForm::ShowStatusControls(const StatusControls& visible) {
 }
 
 void TMainForm::NavigateToPage(std::string_view pathAndQuery) {
-  WebBrowser1->load(QUrl(QString::fromStdString(PageAddress(setup_.serverBase, pathAndQuery))));
+  WebBrowser1->Navigate(QUrl(QString::fromStdString(PageAddress(setup_.serverBase, pathAndQuery))));
 }
 
 void TMainForm::RepaintMainWindow() { RequestRepaint(); }
