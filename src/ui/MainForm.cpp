@@ -191,6 +191,9 @@ class TCachedBar final : public QProgressBar {
     if (!held && isVisible()) update(ChangedColumns(from, value()));
   }
 
+  // No text is shown, so none is formatted for each new value.
+  QString text() const override { return isTextVisible() ? QProgressBar::text() : QString(); }
+
  protected:
   void paintEvent(QPaintEvent*) override {
     UpdateLook();
@@ -210,56 +213,63 @@ class TCachedBar final : public QProgressBar {
     look_ = look;
     for (const QPixmapCache::Key& key : keys_) QPixmapCache::remove(key);
     keys_.assign(values, {});
+    columns_.assign(values, {});
     return true;
+  }
+
+  size_t IndexOf(int shown) const {
+    return std::min(static_cast<size_t>(std::max(0, shown - minimum())), keys_.size() - 1);
   }
 
   // The picture of a position, in the look last updated.
   QPixmap Picture(int shown) {
-    const size_t index = std::min(static_cast<size_t>(std::max(0, shown - minimum())), keys_.size() - 1);
-    return CachedPicture(*this, keys_[index], palette().color(backgroundRole()), [&](QPainter& p) {
+    const size_t index = IndexOf(shown);
+    QPixmap picture = CachedPicture(*this, keys_[index], palette().color(backgroundRole()), [&](QPainter& p) {
       QStyleOptionProgressBar option;
       initStyleOption(&option);
       option.progress = shown;
       style()->drawControl(QStyle::CE_ProgressBar, &option, &p, this);
     });
+    if (columns_[index].empty()) columns_[index] = ColumnPrints(picture.toImage());
+    return picture;
+  }
+
+  // A fingerprint of each column of device pixels of a picture; none when
+  // its pixels cannot be read as such.
+  static std::vector<uint32_t> ColumnPrints(const QImage& image) {
+    if (image.depth() != 32) return {};
+    std::vector<uint32_t> prints(static_cast<size_t>(image.width()), 2166136261u);
+    for (int y = 0; y < image.height(); ++y) {
+      const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
+      for (size_t x = 0; x < prints.size(); ++x) prints[x] = (prints[x] ^ row[x]) * 16777619u;
+    }
+    return prints;
   }
 
   // The columns, in the widget's coordinates, where the pictures of two
-  // positions differ; the whole bar when the look changed or they cannot
-  // be compared.
+  // positions differ, told by their columns' fingerprints, worked out when
+  // each picture was drawn; the whole bar when the look changed or they
+  // cannot be compared.
   QRect ChangedColumns(int from, int to) {
     // In another look, what is shown differs everywhere.
     if (UpdateLook()) return rect();
-    const QImage before = Picture(from).toImage();
-    const QImage after = Picture(to).toImage();
-    if (before.size() != after.size() || before.format() != after.format() || before.depth() != 32)
-      return rect();
-    const int width = before.width();
-    int left = width;
-    int right = -1;
-    for (int y = 0; y < before.height(); ++y) {
-      const auto* a = reinterpret_cast<const quint32*>(before.constScanLine(y));
-      const auto* b = reinterpret_cast<const quint32*>(after.constScanLine(y));
-      for (int x = 0; x < left; ++x)
-        if (a[x] != b[x]) {
-          left = x;
-          break;
-        }
-      for (int x = width - 1; x > right; --x)
-        if (a[x] != b[x]) {
-          right = x;
-          break;
-        }
-    }
-    if (right < left) return {};
-    const qreal ratio = before.devicePixelRatio();
-    const int start = static_cast<int>(std::floor(left / ratio));
-    const int end = static_cast<int>(std::ceil((right + 1) / ratio));
+    if (columns_[IndexOf(from)].empty()) Picture(from);
+    if (columns_[IndexOf(to)].empty()) Picture(to);
+    const std::vector<uint32_t>& before = columns_[IndexOf(from)];
+    const std::vector<uint32_t>& after = columns_[IndexOf(to)];
+    if (before.empty() || before.size() != after.size()) return rect();
+    const auto left = std::mismatch(before.begin(), before.end(), after.begin()).first;
+    if (left == before.end()) return {};
+    const auto last = std::mismatch(before.rbegin(), before.rend(), after.rbegin()).first;
+    const qreal ratio = devicePixelRatioF();
+    const int start = static_cast<int>(std::floor(static_cast<double>(left - before.begin()) / ratio));
+    const int end = static_cast<int>(std::ceil(static_cast<double>(before.rend() - last) / ratio));
     return QRect(start, 0, end - start, height());
   }
 
   Look look_;
   std::vector<QPixmapCache::Key> keys_;
+  std::vector<std::vector<uint32_t>> columns_;
 };
 
 // A label drawn once into a transparent picture: the centre marks lie over
