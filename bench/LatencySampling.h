@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -108,6 +109,25 @@ inline double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
   return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
+struct Path {
+  const char* name;
+  std::vector<double> micros;
+  size_t lost = 0;
+};
+
+// Prints each path's p50 and p99, and their ratios to the first path's,
+// the floor, in a table under `title`.
+inline void PrintPaths(const std::vector<Path>& paths, const char* title, size_t samples, int cpu) {
+  std::printf("%s, %zu samples per path, %s\n", title, samples,
+              cpu >= 0 ? ("all threads on CPU " + std::to_string(cpu)).c_str() : "threads on any CPU");
+  std::printf("%-34s %9s %9s %9s %9s %6s\n", "path", "p50 µs", "p99 µs", "p50/floor", "p99/floor", "lost");
+  const double floor50 = Percentile(paths[0].micros, 0.50), floor99 = Percentile(paths[0].micros, 0.99);
+  for (const Path& p : paths) {
+    const double p50 = Percentile(p.micros, 0.50), p99 = Percentile(p.micros, 0.99);
+    std::printf("%-34s %9.1f %9.1f %9.2f %9.2f %6zu\n", p.name, p50, p99, p50 / floor50, p99 / floor99, p.lost);
+  }
 }
 
 }  // namespace wendrix::bench

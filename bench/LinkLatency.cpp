@@ -77,11 +77,6 @@ class BareStreamReceiver {
   std::thread thread_;
 };
 
-struct Path {
-  const char* name;
-  std::vector<double> micros;
-  size_t lost = 0;
-};
 
 // Sends `count` valid datagrams evenly over `seconds` and counts the
 // driver updates that follow.
@@ -157,11 +152,11 @@ int main(int argc, char** argv) {
   setsockopt(bareClient, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   if (connect(bareClient, reinterpret_cast<const sockaddr*>(&toBareStream), sizeof toBareStream) != 0) Fail("connect");
 
-  Path paths[] = {{"bare recvfrom (floor)", {}, 0},
-                  {"UDP datagram", {}, 0},
-                  {"framed TCP message", {}, 0},
-                  {"bare TCP recv (reference)", {}, 0}};
-  constexpr size_t kPaths = std::size(paths);
+  std::vector<Path> paths = {{"bare recvfrom (floor)", {}, 0},
+                             {"UDP datagram", {}, 0},
+                             {"framed TCP message", {}, 0},
+                             {"bare TCP recv (reference)", {}, 0}};
+  constexpr size_t kPaths = 4;
   auto datagram = BuildControlDatagram({0, 16384, 32768, 0});
   // Interleaved, so that changes in the machine's load touch all paths alike.
   for (size_t i = 0; i < samples + samples / 10; ++i) {
@@ -185,14 +180,7 @@ int main(int argc, char** argv) {
     if (gapMicros > 0) std::this_thread::sleep_for(std::chrono::microseconds(gapMicros));
   }
 
-  std::printf("latency from send to arrival, %zu samples per path, %s\n", samples,
-              cpu >= 0 ? ("all threads on CPU " + std::to_string(cpu)).c_str() : "threads on any CPU");
-  std::printf("%-24s %9s %9s %9s %9s %6s\n", "path", "p50 µs", "p99 µs", "p50/floor", "p99/floor", "lost");
-  const double floor50 = Percentile(paths[0].micros, 0.50), floor99 = Percentile(paths[0].micros, 0.99);
-  for (const Path& p : paths) {
-    const double p50 = Percentile(p.micros, 0.50), p99 = Percentile(p.micros, 0.99);
-    std::printf("%-24s %9.1f %9.1f %9.2f %9.2f %6zu\n", p.name, p50, p99, p50 / floor50, p99 / floor99, p.lost);
-  }
+  PrintPaths(paths, "latency from send to arrival", samples, cpu);
   std::printf("targets: p50/floor <= 1.20, p99/floor <= 1.50\n");
 
   if (rateSearch) {

@@ -37,11 +37,6 @@ using namespace wendrix::bench;
 
 namespace {
 
-struct Path {
-  const char* name;
-  std::vector<double> micros;
-  size_t lost = 0;
-};
 
 // The services are the benchmark's own.
 void NoServices() {}
@@ -83,7 +78,7 @@ int main(int argc, char** argv) {
   TMainForm window(setup);
   window.show();
 
-  Path paths[] = {{"bare recvfrom (floor)", {}, 0}, {"UDP datagram, window showing it", {}, 0}};
+  std::vector<Path> paths = {{"bare recvfrom (floor)", {}, 0}, {"UDP datagram, window showing it", {}, 0}};
   std::thread phone([&] {
     const int sender = socket(AF_INET, SOCK_DGRAM, 0);
     const sockaddr_in toBare = Loopback(bare.port());
@@ -121,14 +116,7 @@ int main(int argc, char** argv) {
   app.exec();
   phone.join();
 
-  std::printf("latency from send to arrival while the window shows the stream, %zu samples per path, %s\n", samples,
-              cpu >= 0 ? ("all threads on CPU " + std::to_string(cpu)).c_str() : "threads on any CPU");
-  std::printf("%-34s %9s %9s %9s %9s %6s\n", "path", "p50 µs", "p99 µs", "p50/floor", "p99/floor", "lost");
-  const double floor50 = Percentile(paths[0].micros, 0.50), floor99 = Percentile(paths[0].micros, 0.99);
-  for (const Path& p : paths) {
-    const double p50 = Percentile(p.micros, 0.50), p99 = Percentile(p.micros, 0.99);
-    std::printf("%-34s %9.1f %9.1f %9.2f %9.2f %6zu\n", p.name, p50, p99, p50 / floor50, p99 / floor99, p.lost);
-  }
+  PrintPaths(paths, "latency from send to arrival while the window shows the stream", samples, cpu);
   std::printf("targets: p50/floor <= 1.05, p99/floor <= 1.50\n");
   test::FakeDriver::Get().SetUpdateHook(nullptr, nullptr);
   std::fflush(nullptr);
