@@ -5,6 +5,8 @@
 //   controller "NAME" type 0x.. subtype 0x.. vid 0x.... pid 0x....
 //   caps axes N buttons N povs N
 //   object "NAME" axis|button|pov|other x|y|z|rx|ry|rz|slider|button|other offset N
+//   hid x N y N buttons B1B2...B8        (the HID device's current input
+//                                         report, asked for once)
 //   state x N y N buttons B1B2...B8      (B is 1 for pressed, 0 for released)
 //
 // and "error ..." for a failed call (exit status 1). It reads until its
@@ -13,6 +15,11 @@
 #define DIRECTINPUT_VERSION 0x0800
 #include <windows.h>
 #include <dinput.h>
+// These two headers lack C linkage of their own.
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
 
 #include <cstdio>
 #include <cstdlib>
@@ -78,11 +85,62 @@ DWORD WINAPI WatchInput(void*) {
   return 0;
 }
 
-void PrintState(const DIJOYSTATE& s) {
+void PrintButtons(const char* prefix, const bool (&pressed)[8], const char* suffix) {
   char buttons[9] = {};
-  for (int i = 0; i < 8; ++i) buttons[i] = (s.rgbButtons[i] & 0x80) ? '1' : '0';
-  std::printf("state x %ld y %ld buttons %s\n", s.lX, s.lY, buttons);
+  for (int i = 0; i < 8; ++i) buttons[i] = pressed[i] ? '1' : '0';
+  std::printf("%s%s%s\n", prefix, buttons, suffix);
   std::fflush(stdout);
+}
+
+// What the HID device under DirectInput holds now, asked for with
+// HidD_GetInputReport, as a program can do when it opens the device.
+void PrintHidState(IDirectInputDevice8A* wheel) {
+  DIPROPGUIDANDPATH where{};
+  where.diph.dwSize = sizeof where;
+  where.diph.dwHeaderSize = sizeof where.diph;
+  where.diph.dwHow = DIPH_DEVICE;
+  HRESULT hr = wheel->GetProperty(DIPROP_GUIDANDPATH, &where.diph);
+  if (FAILED(hr)) return (void)std::printf("hid error GetProperty 0x%08lx\n", static_cast<unsigned long>(hr));
+  const HANDLE device = CreateFileW(where.wszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  if (device == INVALID_HANDLE_VALUE) return (void)std::printf("hid error CreateFile %lu\n", GetLastError());
+  PHIDP_PREPARSED_DATA parsed = nullptr;
+  HIDP_CAPS caps{};
+  HIDP_VALUE_CAPS x{};
+  USHORT count = 1;
+  char report[256] = {};
+  ULONG xValue = 0, yValue = 0, usageCount = 8;
+  USAGE usages[8] = {};
+  if (!HidD_GetPreparsedData(device, &parsed) || HidP_GetCaps(parsed, &caps) != HIDP_STATUS_SUCCESS ||
+      caps.InputReportByteLength > sizeof report ||
+      HidP_GetSpecificValueCaps(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_X, &x, &count, parsed) !=
+          HIDP_STATUS_SUCCESS) {
+    std::printf("hid error caps\n");
+  } else if (report[0] = static_cast<char>(x.ReportID); !HidD_GetInputReport(device, report, caps.InputReportByteLength)) {
+    std::printf("hid error HidD_GetInputReport %lu\n", GetLastError());
+  } else {
+    const ULONG length = caps.InputReportByteLength;
+    HidP_GetUsageValue(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_X, &xValue, parsed, report, length);
+    HidP_GetUsageValue(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_Y, &yValue, parsed, report, length);
+    HidP_GetUsages(HidP_Input, HID_USAGE_PAGE_BUTTON, 0, usages, &usageCount, parsed, report, length);
+    bool pressed[8] = {};
+    for (ULONG i = 0; i < usageCount; ++i)
+      if (usages[i] >= 1 && usages[i] <= 8) pressed[usages[i] - 1] = true;
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "hid x %lu y %lu buttons ", xValue, yValue);
+    PrintButtons(prefix, pressed, "");
+  }
+  if (parsed) HidD_FreePreparsedData(parsed);
+  CloseHandle(device);
+  std::fflush(stdout);
+}
+
+void PrintState(const DIJOYSTATE& s) {
+  bool pressed[8] = {};
+  for (int i = 0; i < 8; ++i) pressed[i] = (s.rgbButtons[i] & 0x80) != 0;
+  char prefix[64];
+  std::snprintf(prefix, sizeof prefix, "state x %ld y %ld buttons ", s.lX, s.lY);
+  PrintButtons(prefix, pressed, "");
 }
 
 }  // namespace
@@ -116,6 +174,7 @@ int main(int argc, char** argv) {
   if (FAILED(hr)) Fail("SetDataFormat", hr);
   hr = wheel->Acquire();
   if (FAILED(hr)) Fail("Acquire", hr);
+  PrintHidState(wheel);
 
   CloseHandle(CreateThread(nullptr, 0, WatchInput, nullptr, 0, nullptr));
   DIJOYSTATE last{};
