@@ -230,6 +230,26 @@ TEST_P(SdlReader, TheGuidesMappingMakesItAGameController) {
   SendFramed(0, 16384, 0, 0);
 }
 
+// The check a player can run: SDL's own testjoystick (package
+// libsdl2-tests) draws the joystick in a window and logs what SDL makes of
+// it; SDL's dummy video driver stands in for the desktop.
+class SdlTestJoystick : public GameReadersTest {};
+
+TEST_F(SdlTestJoystick, LogsTheWheelAsPlayersSeeIt) {
+  const std::string program = "/usr/libexec/installed-tests/SDL2/testjoystick";
+  if (Missing(access(program.c_str(), X_OK) != 0, "SDL's testjoystick (Debian package libsdl2-tests)")) return;
+  Child testjoystick({"stdbuf", "-oL", program}, {"SDL_VIDEODRIVER=dummy"});
+  ASSERT_TRUE(testjoystick.LineMatching([](const std::string& l) { return l.find("VID/PID:") != l.npos; }))
+      << testjoystick.Output();
+  testjoystick.Stop();
+  Show("SDL_VIDEODRIVER=dummy " + program, testjoystick.Output());
+  const std::string log = testjoystick.Output();
+  for (const char* line : {"INFO: Joystick device 0 added.\n", "name: Wendrix Virtual Wheel\n", "type: Unknown\n",
+                           "axes: 2\n", "hats: 0\n", "buttons: 8\n", "VID/PID: 0x1209/0x5752\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+  EXPECT_EQ(log.find("Joystick device 1 added"), std::string::npos) << "more than one joystick";
+}
+
 INSTANTIATE_TEST_SUITE_P(Desktop, SdlReader, ::testing::Values(Mode{"udev", true}));
 INSTANTIATE_TEST_SUITE_P(Container, SdlReader, ::testing::Values(Mode{"SDL_JOYSTICK_DISABLE_UDEV=1", false}));
 
