@@ -6,7 +6,8 @@
 //   caps axes N buttons N povs N
 //   object "NAME" axis|button|pov|other x|y|z|rx|ry|rz|slider|button|other offset N
 //   hid x N y N buttons B1B2...B8        (the HID device's current input
-//                                         report, asked for once)
+//                                         report, asked for once; axes in
+//                                         the device's logical units)
 //   state x N y N buttons B1B2...B8      (B is 1 for pressed, 0 for released)
 //
 // and "error ..." for a failed call (exit status 1). It reads until its
@@ -92,6 +93,14 @@ void PrintButtons(const char* prefix, const bool (&pressed)[8], const char* suff
   std::fflush(stdout);
 }
 
+// A HID value read as the signed number it is when the logical range
+// goes below zero.
+long Signed(ULONG value, const HIDP_VALUE_CAPS& caps) {
+  if (caps.LogicalMin >= 0 || caps.BitSize == 0 || caps.BitSize >= 32) return static_cast<LONG>(value);
+  const ULONG sign = 1ul << (caps.BitSize - 1);
+  return static_cast<long>(value ^ sign) - static_cast<long>(sign);
+}
+
 // What the HID device under DirectInput holds now, asked for with
 // HidD_GetInputReport, as a program can do when it opens the device.
 void PrintHidState(IDirectInputDevice8A* wheel) {
@@ -106,14 +115,16 @@ void PrintHidState(IDirectInputDevice8A* wheel) {
   if (device == INVALID_HANDLE_VALUE) return (void)std::printf("hid error CreateFile %lu\n", GetLastError());
   PHIDP_PREPARSED_DATA parsed = nullptr;
   HIDP_CAPS caps{};
-  HIDP_VALUE_CAPS x{};
-  USHORT count = 1;
+  HIDP_VALUE_CAPS x{}, y{};
+  USHORT xCount = 1, yCount = 1;
   char report[256] = {};
   ULONG xValue = 0, yValue = 0, usageCount = 8;
   USAGE usages[8] = {};
   if (!HidD_GetPreparsedData(device, &parsed) || HidP_GetCaps(parsed, &caps) != HIDP_STATUS_SUCCESS ||
       caps.InputReportByteLength > sizeof report ||
-      HidP_GetSpecificValueCaps(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_X, &x, &count, parsed) !=
+      HidP_GetSpecificValueCaps(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_X, &x, &xCount, parsed) !=
+          HIDP_STATUS_SUCCESS ||
+      HidP_GetSpecificValueCaps(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_Y, &y, &yCount, parsed) !=
           HIDP_STATUS_SUCCESS) {
     std::printf("hid error caps\n");
   } else if (report[0] = static_cast<char>(x.ReportID); !HidD_GetInputReport(device, report, caps.InputReportByteLength)) {
@@ -127,7 +138,7 @@ void PrintHidState(IDirectInputDevice8A* wheel) {
     for (ULONG i = 0; i < usageCount; ++i)
       if (usages[i] >= 1 && usages[i] <= 8) pressed[usages[i] - 1] = true;
     char prefix[64];
-    std::snprintf(prefix, sizeof prefix, "hid x %lu y %lu buttons ", xValue, yValue);
+    std::snprintf(prefix, sizeof prefix, "hid x %ld y %ld buttons ", Signed(xValue, x), Signed(yValue, y));
     PrintButtons(prefix, pressed, "");
   }
   if (parsed) HidD_FreePreparsedData(parsed);
