@@ -15,15 +15,19 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace wendrix::test {
 
-// Serves every path with an empty page on a loopback port the system picks
-// and remembers each request's path.
+// Serves every path on a loopback port the system picks and remembers each
+// request's path. The answer to a request (its whole text, and the port)
+// comes from `answer`; without one, every path is an empty page.
 class PageServer {
  public:
-  PageServer() {
+  using Answer = std::function<std::string(const std::string& request, unsigned short port)>;
+
+  explicit PageServer(Answer answer = {}) : answer_(std::move(answer)) {
     WSADATA data;
     ::WSAStartup(0x0101, &data);
     listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -43,6 +47,7 @@ class PageServer {
     thread_.join();
   }
 
+  unsigned short Port() const { return port_; }
   std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
   std::vector<std::string> Requests() {
@@ -74,14 +79,16 @@ class PageServer {
         requests_.push_back(request.substr(start + 1, end - start - 1));
       }
       // Never cached, as the program's own pages: every navigation asks again.
-      static const char kPage[] =
-          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
-          "Pragma: no-cache\r\nContent-Length: 13\r\n\r\n<html></html>";
-      ::send(client, kPage, sizeof kPage - 1, 0);
+      const std::string page =
+          answer_ ? answer_(request, port_)
+                  : "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
+                    "Pragma: no-cache\r\nContent-Length: 13\r\n\r\n<html></html>";
+      ::send(client, page.data(), static_cast<int>(page.size()), 0);
       ::closesocket(client);
     }
   }
 
+  Answer answer_;
   SOCKET listener_ = INVALID_SOCKET;
   unsigned short port_ = 0;
   std::atomic<bool> stop_{false};
