@@ -16,32 +16,21 @@
 # installer_test.sh SETUP_EXE FAKE_NETSH_EXE FAKE_VJOY_DLL WINDOW_STATE_EXE PADSIM WORK_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-if [ -z "${WENDRIX_INSTALLER_INSIDE:-}" ]; then
-  [ -x "$5" ] || { echo "padsim not built ($5): build it with the debug preset"; exit 77; }
-  ns=(unshare -n)
-  [ "$(id -u)" -eq 0 ] || ns=(unshare -rn)
-  exec "${ns[@]}" -- env WENDRIX_INSTALLER_INSIDE=1 "$0" "$@"
-fi
+[ -x "$5" ] || { echo "padsim not built ($5): build it with the debug preset"; exit 77; }
+# shellcheck source=own-test-env.sh
+. "$here/own-test-env.sh"
+in_own_namespace "$@"
 setup=$1 netsh=$2 fakevjoy=$3 state=$4 padsim=$5 work=$6
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 ip link set lo up
-displayfile=$(mktemp)
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$displayfile" </dev/null >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$displayfile")
-rm -f "$displayfile"
+start_display 1024x768
 
 # winemenubuilder would copy the Start menu entry into the desktop's menus
 # outside the prefix, where no Windows uninstaller reaches.
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mshtml=d;netsh.exe=n;winemenubuilder.exe=d"
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
-rm -rf "$work"
-mkdir -p "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1
+start_wineserver fresh "$work"
 sniffer=
 cleanup() {
   [ -z "$sniffer" ] || kill "$sniffer" 2>/dev/null || true
