@@ -173,8 +173,10 @@ void TMainForm::CreateComponents() {
     // A themed bar glides to each new position over a fraction of a
     // second and would trail the phone; an unthemed smooth bar is drawn
     // at its position at once. " " names no theme class ("" is refused by
-    // some theme managers).
+    // some theme managers). The edge shows the bar's empty part.
     ::SetWindowTheme(control, L" ", L" ");
+    ::SetWindowLongPtrW(control, GWL_EXSTYLE, WS_EX_STATICEDGE);
+    ::SetWindowPos(control, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
     return control;
   };
 

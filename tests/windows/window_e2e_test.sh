@@ -70,6 +70,9 @@ announcements() {  # heard on the veth peer within $1 s
 }
 
 idle='wifi=disconnected bluetooth=disconnected steering=0 pedals=0 boxes=00000000 enabled=0'
+at_dpi() { wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1; }
+# The prefix is kept from run to run; the last one left it at 144 dpi.
+at_dpi 96
 FAKE_VJOY_LOG="Z:$driverlog" wine "$app/wendrix.exe" </dev/null >/dev/null 2>&1 &
 wendrix=$!
 wait_state 60 "$idle"
@@ -133,7 +136,7 @@ kill "$sim" 2>/dev/null || true
 echo "--- at 150 %"
 for dpi in 96 144; do
   run_at() {
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1
+    at_dpi "$1"
     FAKE_VJOY_LOG="Z:$driverlog" wine "$app/wendrix.exe" </dev/null >/dev/null 2>&1 &
     wendrix=$!
     wait_state 60 "$idle"
