@@ -60,6 +60,7 @@ const supportedProperties = new Set([
 ]);
 const unsupportedValues = [
   [/\bvar\(/, "custom properties"], [/\benv\(/, "env()"], [/\b(inline-)?grid\b/, "grid"],
+  [/\b(inline-)?flex\b/, "flexbox (IE 11's has many faults)"],
   [/\bsticky\b/, "position: sticky"], [/\bcontents\b/, "display: contents"],
   [/\bflow-root\b/, "display: flow-root"], [/\b(min|max|clamp)\(/, "min(), max() and clamp()"],
 ];
