@@ -34,8 +34,9 @@ using namespace test;
 
 std::string Host(const StatusServer& server) { return "127.0.0.1:" + std::to_string(server.Port()); }
 
+// A request for `target` below the server's secret root.
 std::string GetRequest(const StatusServer& server, std::string_view target) {
-  return "GET " + std::string(target) + " HTTP/1.1\r\nHost: " + Host(server) + "\r\n\r\n";
+  return "GET " + server.Root() + std::string(target) + " HTTP/1.1\r\nHost: " + Host(server) + "\r\n\r\n";
 }
 
 // Sends `request` and reads the answer up to the server's close.
@@ -87,7 +88,7 @@ TEST_F(StatusServerTest, AnswersBadRequestsWithTheirErrorsAndKeepsServing) {
     StatusServer server;
     ASSERT_TRUE(server.Start(0));
     ASSERT_NE(server.Port(), 0);
-    EXPECT_EQ(server.BaseAddress(), "http://" + Host(server));
+    EXPECT_EQ(server.BaseAddress(), "http://" + Host(server) + server.Root());
     const std::string page = Get(server, kWaiting);
     EXPECT_EQ(Status(page), 200);
     EXPECT_TRUE(Contains(page, "Content-Type: text/html; charset=utf-8\r\n"));
@@ -102,6 +103,11 @@ TEST_F(StatusServerTest, AnswersBadRequestsWithTheirErrorsAndKeepsServing) {
         {"POST /zodevur_app/en/waiting.php HTTP/1.1\r\n" + host + "\r\n", 405},
         {"OPTIONS * HTTP/1.1\r\n" + host + "\r\n", 400},
         {"GET /etc/passwd HTTP/1.1\r\n" + host + "\r\n", 404},
+        // The pages' own addresses without this server's secret.
+        {"GET /zodevur_app/en/waiting.php?v=5.1 HTTP/1.1\r\n" + host + "\r\n", 404},
+        {"GET /0123456789abcdef0123456789abcdef/zodevur_app/en/links/help.php?v=5.1 HTTP/1.1\r\n" + host +
+             "\r\n",
+         404},
         {"GET /zodevur_app/en/waiting.php HTTP/1.1\r\nHost: attacker.example:" +
              std::to_string(server.Port()) + "\r\n\r\n",
          403},
@@ -113,6 +119,13 @@ TEST_F(StatusServerTest, AnswersBadRequestsWithTheirErrorsAndKeepsServing) {
       EXPECT_EQ(Status(Exchange(server.Port(), c.request)), c.status) << c.request.substr(0, 60);
       EXPECT_EQ(Status(Get(server, kWaiting)), 200) << "after " << c.request.substr(0, 60);
     }
+    // Another server's secret is not this one's.
+    StatusServer other;
+    EXPECT_NE(other.Root(), server.Root());
+    EXPECT_EQ(other.Root().size(), 33u);
+    EXPECT_EQ(Status(Exchange(server.Port(), "GET " + other.Root() + std::string(kWaiting) + " HTTP/1.1\r\n" +
+                                                 host + "\r\n")),
+              404);
     // A client that goes away without a word, or in the middle of its request.
     close(ConnectLoopback(server.Port()));
     CloseWithReset(ConnectLoopback(server.Port()));
@@ -325,15 +338,19 @@ TEST_F(StatusServerTest, AServerAtRestSleepsUntilAFeedOrAStopWakesIt) {
     StatusServer server({32, 3000ms, 1h, 20000ms, 1h}, &live);
     const std::set<std::string> before = ThreadIds();
     ASSERT_TRUE(server.Start(0));
-    std::string thread;
+    std::vector<std::string> started;
     for (const std::string& id : ThreadIds())
-      if (!before.contains(id)) thread = id;
-    ASSERT_FALSE(thread.empty());
+      if (!before.contains(id)) started.push_back(id);
+    ASSERT_EQ(started.size(), 1u) << "the server's thread, and no other, started";
+    const std::string thread = started.front();
     EXPECT_EQ(Status(Get(server, kWaiting)), 200);
 
     const long rested = Waits(thread);
+    ASSERT_GE(rested, 0) << "the thread's wait count cannot be read";
     std::this_thread::sleep_for(1s);
-    EXPECT_LE(Waits(thread) - rested, 1) << "the server woke while nothing happened";
+    const long after = Waits(thread);
+    ASSERT_GE(after, rested);
+    EXPECT_LE(after - rested, 1) << "the server woke while nothing happened";
 
     std::atomic<int> fed{0};
     server.FeedLive(LivePart::kWaiting, [&](uint64_t, const std::string&) { fed.fetch_add(1); });
