@@ -415,7 +415,7 @@ std::string LiveScript(std::string_view html) {
       script += static_cast<char>(c);
     }
   }
-  script += "\")";
+  script += "\", \"" + LiveTag(html) + "\")";
   return script;
 }
 

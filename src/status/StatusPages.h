@@ -94,8 +94,9 @@ class LiveSource {
 // one the server may hold until the part changes.
 std::string LiveTag(std::string_view html);
 std::string LiveAnswer(std::string html, bool withBody);
-// A script that hands the live part to a page shown in the window,
-// through the page script's window.wendrixLive; nothing on other pages.
+// A script that hands the live part and its tag to a page shown in the
+// window, through the page script's window.wendrixLive; nothing on other
+// pages.
 std::string LiveScript(std::string_view html);
 struct LiveWait {
   LivePart part;

@@ -43,6 +43,7 @@
 #include "joystick/StatusRecord.h"
 #include "protocol/Protocol.h"
 #include "status/ServerBase.h"
+#include "status/StatusServer.h"
 #include "status/StatusPages.h"
 #include "ui/GraphicsSetup.h"
 #include "ui/ControlDisplay.h"
@@ -357,6 +358,21 @@ TEST_F(MainFormTest, LinksAreaOpensInTheUsersBrowserEverythingElseInThePane) {
   EXPECT_EQ(browser_.opened.size(), 2);
   EXPECT_FALSE(server_.requests.contains("/zodevur_app/en/links/about.php?x=1"));
   EXPECT_FALSE(server_.requests.contains("/zodevur_app/en/links/blank.php"));
+}
+
+// Windows a page opens without ever navigating them are not kept.
+TEST_F(MainFormTest, NewWindowsThatNeverNavigateAreFreed) {
+  WaitForLoad(Address(kWaitingPage));
+  const auto windows = [&] { return pane_->page()->findChildren<QWebEnginePage*>().size(); };
+  for (int i = 0; i < 5; ++i) Evaluate(QStringLiteral("window.open('', 'w%1') !== null").arg(i));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(windows(), 1) << "the last one asked for is kept, and only that";
+  Evaluate(QStringLiteral("window.open('', 'last').close()"));
+  ProcessEventsUntil([&] {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return windows() == 0;
+  });
+  EXPECT_EQ(pane_->url().toString(), Address(kWaitingPage));
 }
 
 TEST_F(MainFormTest, TicksFollowTheLinksAndPaintsFollowTheState) {
@@ -703,6 +719,19 @@ TEST_F(BuiltInPages, TheSetUpCheckKeepsFollowingTheFactsAfterALinkWentToTheBrows
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
   }
   EXPECT_TRUE(shown) << "the set-up check froze: " << Evaluate(text).toString().toStdString();
+  gStatus.joystick.store(JoystickState::kReady);
+
+  // Should the window stop handing parts over, the page asks the server
+  // again after a few quiet seconds.
+  LocalStatusServer()->FeedLive(std::nullopt, {});
+  gStatus.joystick.store(JoystickState::kMissing);
+  waited.restart();
+  shown = false;
+  while (!shown && waited.elapsed() < 15000) {
+    shown = Evaluate(text).toString().contains(QStringLiteral("cannot be made"));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  }
+  EXPECT_TRUE(shown) << "the page did not ask again: " << Evaluate(text).toString().toStdString();
   gStatus.joystick.store(JoystickState::kReady);
 }
 
