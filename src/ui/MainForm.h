@@ -3,6 +3,7 @@
 // the components and forwards its events.
 #pragma once
 
+#include <QByteArray>
 #include <QMainWindow>
 #include <QUrl>
 #include <array>
@@ -85,6 +86,7 @@ class TMainForm final : public QMainWindow, public SupervisedWindow, public Cont
   QAction* Help2 = nullptr;
   QAction* Version501 = nullptr;
   uint64_t paneFeed_ = 0;
+  QByteArray paneFed_;  // the address the feed is for
 };
 
 }  // namespace wendrix

@@ -39,6 +39,8 @@ void CloseWithReset(int fd);
 void CloseClient(int fd);
 // Ends the client's direction of the stream; reading goes on.
 void EndWrites(int fd);
+// The client's own port, as its peer sees it.
+uint16_t LocalPort(int fd);
 
 int OpenUdpClient();
 bool SendDatagramTo(int fd, uint16_t port, std::span<const uint8_t> bytes);

@@ -35,6 +35,12 @@ int ConnectLoopback(uint16_t port) {
   return fd;
 }
 
+uint16_t LocalPort(int fd) {
+  sockaddr_in a{};
+  socklen_t length = sizeof a;
+  return getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0 ? ntohs(a.sin_port) : 0;
+}
+
 long ClientSend(int fd, const uint8_t* data, size_t length) {
   return send(fd, data, length, MSG_NOSIGNAL);
 }

@@ -38,6 +38,12 @@ int ConnectLoopback(uint16_t port) {
   return FromSystemSocket(s);
 }
 
+uint16_t LocalPort(int fd) {
+  sockaddr_in a{};
+  int length = sizeof a;
+  return ::getsockname(Sys(fd), reinterpret_cast<sockaddr*>(&a), &length) == 0 ? ntohs(a.sin_port) : 0;
+}
+
 long ClientSend(int fd, const uint8_t* data, size_t length) {
   return ::send(Sys(fd), reinterpret_cast<const char*>(data), static_cast<int>(length), 0);
 }

@@ -20,8 +20,9 @@ namespace wendrix::test {
 
 inline std::string Host(const StatusServer& server) { return "127.0.0.1:" + std::to_string(server.Port()); }
 
+// A request for `target` below the server's secret root.
 inline std::string GetRequest(const StatusServer& server, std::string_view target) {
-  return "GET " + std::string(target) + " HTTP/1.1\r\nHost: " + Host(server) + "\r\n\r\n";
+  return "GET " + server.Root() + std::string(target) + " HTTP/1.1\r\nHost: " + Host(server) + "\r\n\r\n";
 }
 
 // Sends `request` and reads the answer up to the server's close.

@@ -29,7 +29,7 @@ TEST_F(StatusServerTest, AnswersBadRequestsWithTheirErrorsAndKeepsServing) {
     StatusServer server;
     ASSERT_TRUE(server.Start(0));
     ASSERT_NE(server.Port(), 0);
-    EXPECT_EQ(server.BaseAddress(), "http://" + Host(server));
+    EXPECT_EQ(server.BaseAddress(), "http://" + Host(server) + server.Root());
     const std::string page = Get(server, kWaiting);
     EXPECT_EQ(Status(page), 200);
     EXPECT_TRUE(Contains(page, "Content-Type: text/html; charset=utf-8\r\n"));
@@ -44,6 +44,11 @@ TEST_F(StatusServerTest, AnswersBadRequestsWithTheirErrorsAndKeepsServing) {
         {"POST /zodevur_app/en/waiting.php HTTP/1.1\r\n" + host + "\r\n", 405},
         {"OPTIONS * HTTP/1.1\r\n" + host + "\r\n", 400},
         {"GET /etc/passwd HTTP/1.1\r\n" + host + "\r\n", 404},
+        // The pages' own addresses without this server's secret.
+        {"GET /zodevur_app/en/waiting.php?v=5.1 HTTP/1.1\r\n" + host + "\r\n", 404},
+        {"GET /0123456789abcdef0123456789abcdef/zodevur_app/en/links/help.php?v=5.1 HTTP/1.1\r\n" + host +
+             "\r\n",
+         404},
         {"GET /zodevur_app/en/waiting.php HTTP/1.1\r\nHost: attacker.example:" +
              std::to_string(server.Port()) + "\r\n\r\n",
          403},
@@ -55,6 +60,13 @@ TEST_F(StatusServerTest, AnswersBadRequestsWithTheirErrorsAndKeepsServing) {
       EXPECT_EQ(Status(Exchange(server.Port(), c.request)), c.status) << c.request.substr(0, 60);
       EXPECT_EQ(Status(Get(server, kWaiting)), 200) << "after " << c.request.substr(0, 60);
     }
+    // Another server's secret is not this one's.
+    StatusServer other;
+    EXPECT_NE(other.Root(), server.Root());
+    EXPECT_EQ(other.Root().size(), 33u);
+    EXPECT_EQ(Status(Exchange(server.Port(), "GET " + other.Root() + std::string(kWaiting) + " HTTP/1.1\r\n" +
+                                                 host + "\r\n")),
+              404);
     // A client that goes away without a word, or in the middle of its request.
     CloseClient(ConnectLoopback(server.Port()));
     CloseWithReset(ConnectLoopback(server.Port()));
@@ -242,7 +254,7 @@ TEST_F(ConnectedPage, NamesTheLinkAndThePhonesAddressAfterAPhoneSentData) {
   const std::string page = Get(server, window.pages[0]);
   EXPECT_EQ(Status(page), 200);
   EXPECT_TRUE(Contains(page, "<tr><th>Wi-Fi</th><td><span class=\"ok\">active</span> since")) << page;
-  EXPECT_TRUE(Contains(page, "phone: 127.0.0.1:" + std::to_string(LocalPort(phone))));
+  EXPECT_TRUE(Contains(page, "phone: 127.0.0.1:" + std::to_string(test::LocalPort(phone))));
   EXPECT_TRUE(Contains(page, "<tr><th>Bluetooth</th><td><span class=\"idle\">not used"));
   EXPECT_EQ(gStatus.wifiMessages.load(), messagesBefore + 1);
 

@@ -52,15 +52,19 @@ TEST_F(StatusServerTest, AServerAtRestSleepsUntilAFeedOrAStopWakesIt) {
     StatusServer server({32, 3000ms, 1h, 20000ms, 1h}, &live);
     const std::set<std::string> before = ThreadIds();
     ASSERT_TRUE(server.Start(0));
-    std::string thread;
+    std::vector<std::string> started;
     for (const std::string& id : ThreadIds())
-      if (!before.contains(id)) thread = id;
-    ASSERT_FALSE(thread.empty());
+      if (!before.contains(id)) started.push_back(id);
+    ASSERT_EQ(started.size(), 1u) << "the server's thread, and no other, started";
+    const std::string thread = started.front();
     EXPECT_EQ(Status(Get(server, kWaiting)), 200);
 
     const long rested = Waits(thread);
+    ASSERT_GE(rested, 0) << "the thread's wait count cannot be read";
     std::this_thread::sleep_for(1s);
-    EXPECT_LE(Waits(thread) - rested, 1) << "the server woke while nothing happened";
+    const long after = Waits(thread);
+    ASSERT_GE(after, rested);
+    EXPECT_LE(after - rested, 1) << "the server woke while nothing happened";
 
     std::atomic<int> fed{0};
     server.FeedLive(LivePart::kWaiting, [&](uint64_t, const std::string&) { fed.fetch_add(1); });

@@ -36,16 +36,17 @@ class StillLive final : public LiveSource {
 };
 
 // The program's own pages, answered by its page server's code.
-std::string ProgramsAnswer(const std::string& request, unsigned short port) {
+std::string ProgramsAnswer(const std::string& request, unsigned short port, const std::string& root) {
   static StillLive live;
-  return AnswerRequest(ParseHttpRequest(request), port, live);
+  return AnswerRequest(ParseHttpRequest(request), port, root, live);
 }
 
 class MainFormWin32Test : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     test::ClearOpenedAddresses();
-    server = new test::PageServer(&ProgramsAnswer);
+    // Below a secret root, as the program's server.
+    server = new test::PageServer(&ProgramsAnswer, "/0123456789abcdef0123456789abcdef");
     PrepareMainForm();
     MainFormSetup setup;
     setup.serverBase = server->Base();
@@ -120,16 +121,17 @@ TEST_F(MainFormWin32Test, LinksAreaOpensInTheDesktopBrowserOtherPagesInThePane) 
 // browser with the address the page gives, and never to the server.
 TEST_F(MainFormWin32Test, LinksOfTheWaitingPageOpenInTheDesktopBrowser) {
   const std::string page = ProgramsAnswer(
-      "GET " + std::string(kWaitingPage) + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->Port()) +
-          "\r\n\r\n",
-      server->Port());
+      "GET " + server->Root() + std::string(kWaitingPage) + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+          std::to_string(server->Port()) + "\r\n\r\n",
+      server->Port(), server->Root());
   const std::string waiting = Address(kWaitingPage);
+  const std::string origin = "http://127.0.0.1:" + std::to_string(server->Port());
   std::vector<std::string> links;
   for (size_t at = page.find("href=\""); at != std::string::npos; at = page.find("href=\"", at + 1)) {
     const size_t from = at + 6;
     const std::string href = page.substr(from, page.find('"', from) - from);
-    // Relative to the page's folder, or to the server's root.
-    const std::string address = href.starts_with("/") ? server->Base() + href
+    // Relative to the page's folder, or to the server's origin.
+    const std::string address = href.starts_with("/") ? origin + href
                                                       : waiting.substr(0, waiting.rfind('/') + 1) + href;
     if (IsLinksAddress(address, server->Base())) links.push_back(address);
   }
