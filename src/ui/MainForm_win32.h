@@ -9,7 +9,6 @@
 #include <string>
 
 #include "BuildConfig.h"
-#include "app/Services.h"
 #include "ui/ControlDisplay.h"
 #include "ui/Supervisor.h"
 #include "ui/WebBrowser_win32.h"
@@ -19,7 +18,8 @@ namespace wendrix {
 // What the window is made with; tests replace the defaults.
 struct MainFormSetup {
   std::string serverBase = kServerBase;
-  void (*startServices)() = &StartServices;
+  // Run first by FormCreate; the program's entry hands in the service start.
+  void (*startServices)() = nullptr;
 };
 
 class TMainForm final : public SupervisedWindow, public ControlDisplayView {
