@@ -227,7 +227,7 @@ void TMainForm::CreateComponents() {
 }
 
 void TMainForm::FormCreate() {
-  setup_.startServices();
+  if (setup_.startServices) setup_.startServices();
   NavigateToPage(kWaitingPage);
   WriteTextLine(redt1, L"Wi-Fi:", kBlack);
   WriteTextLine(connectionTcpWaiting, L" disconnected", kBrickRed);

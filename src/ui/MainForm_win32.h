@@ -8,7 +8,6 @@
 #include <array>
 #include <string>
 
-#include "app/Services.h"
 #include "status/ServerBase.h"
 #include "ui/ControlDisplay.h"
 #include "ui/Supervisor.h"
@@ -20,7 +19,8 @@ namespace wendrix {
 // server's base starts the built-in server unless the build names another.
 struct MainFormSetup {
   std::string serverBase = ServerBaseAddress();
-  void (*startServices)() = &StartServices;
+  // Run first by FormCreate; the program's entry hands in the service start.
+  void (*startServices)() = nullptr;
 };
 
 class TMainForm final : public SupervisedWindow, public ControlDisplayView {
