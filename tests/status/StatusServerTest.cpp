@@ -14,7 +14,6 @@
 #include "LinkTestSupport.h"
 #include "StatusServerFixture.h"
 #include "joystick/StatusRecord.h"
-#include "link/Sockets.h"
 #include "status/StatusPages.h"
 #include "status/StatusServer.h"
 #include "ui/Supervisor.h"
