@@ -120,6 +120,9 @@ std::vector<Problem> FindProblems(const StatusSnapshot& s) {
   if (f.active == Answer::kYes && f.allowsLinkPort == Answer::kNo)
     problems.push_back({EscapeHtml(f.name) + " blocks port 41503.",
                         "<code>" + EscapeHtml(f.fix) + "</code>"});
+  else if (f.active == Answer::kUnknown && f.allowsLinkPort == Answer::kNo && !f.name.empty())
+    problems.push_back({EscapeHtml(f.name) + " may block port 41503: nothing lets it in.",
+                        "<code>" + EscapeHtml(f.fix) + "</code>"});
   else if (f.active != Answer::kNo && f.allowsLinkPort == Answer::kUnknown && !f.name.empty())
     problems.push_back({"Wendrix cannot tell whether " + EscapeHtml(f.name) + " lets 41503 in.",
                         "If no phone finds this PC: <code>" + EscapeHtml(f.fix) + "</code>"});

@@ -60,5 +60,12 @@ inline std::vector<uint8_t> Concat(std::span<const uint8_t> a, std::span<const u
 
 size_t OpenDescriptorCount();
 size_t ThreadCount();
+// Starts and joins a thread and waits until the system lists it no more,
+// so that a thread count taken next holds still (a sanitizer's runtime
+// starts a thread of its own with the first one); false if it stays listed.
+bool SettleThreads();
+// Lets the process have at least n descriptors open where the system
+// limits them per process; false when it cannot.
+bool AllowDescriptors(size_t n);
 
 }  // namespace wendrix::test

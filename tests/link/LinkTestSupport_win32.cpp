@@ -7,6 +7,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace wendrix::test {
 
@@ -100,5 +101,14 @@ size_t ThreadCount() {
   ::CloseHandle(snapshot);
   return n;
 }
+
+// A joined thread has ended: the system lists it no more.
+bool SettleThreads() {
+  std::thread([] {}).join();
+  return true;
+}
+
+// Windows sets no per-process limit on sockets.
+bool AllowDescriptors(size_t) { return true; }
 
 }  // namespace wendrix::test

@@ -1,6 +1,7 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "status/HttpRequest.h"
@@ -151,7 +152,14 @@ TEST(StatusSite, OnlyALiveRequestWithATagMayWait) {
   EXPECT_EQ(LiveTag("<p>1 s</p>"), LiveTag("<p>1 s</p>"));
 }
 
-uint32_t Address(const char* text) { return inet_addr(text); }
+// A dotted IPv4 address in network order.
+uint32_t Address(const char* text) {
+  unsigned char bytes[4] = {};
+  std::sscanf(text, "%hhu.%hhu.%hhu.%hhu", &bytes[0], &bytes[1], &bytes[2], &bytes[3]);
+  uint32_t address = 0;
+  std::memcpy(&address, bytes, sizeof address);
+  return address;
+}
 
 StatusSnapshot HealthySnapshot() {
   StatusSnapshot s;
@@ -182,13 +190,14 @@ TEST(StatusSite, WaitingCheckNamesEachProblemWithItsFix) {
     const char* name;
     void (*spoil)(StatusSnapshot&);
     const char* problem;
-    const char* fix;
+    std::string fix;
   };
+  const PlatformAdvice& advice = Advice();
   for (const Case& c : {
            Case{"port", [](StatusSnapshot& s) { s.tcp = ListenerState::kPortBusy; },
-                "Another program holds port 41503", "ss -tulpn"},
+                "Another program holds port 41503", advice.findPortOwner},
            Case{"joystick", [](StatusSnapshot& s) { s.joystick = JoystickState::kMissing; },
-                "virtual joystick is not available", "modprobe uinput"},
+                "virtual joystick is not available", advice.joystickMissing},
            Case{"no address", [](StatusSnapshot& s) { s.announced.clear(); },
                 "no network address", "Wi-Fi network (or cable) that the phone uses"},
            Case{"send", [](StatusSnapshot& s) { s.announced[0].lastSend = SendResult::kFailed; },
@@ -206,10 +215,18 @@ TEST(StatusSite, WaitingCheckNamesEachProblemWithItsFix) {
                   s.system.firewall.fix = "sudo ufw allow 41503";
                 },
                 "cannot tell whether ufw lets 41503 in", "sudo ufw allow 41503"},
+           // Not known to be on, and nothing lets the port in: it may well block.
+           Case{"firewall maybe",
+                [](StatusSnapshot& s) {
+                  s.system.firewall.active = Answer::kUnknown;
+                  s.system.firewall.allowsLinkPort = Answer::kNo;
+                  s.system.firewall.fix = "sudo ufw allow 41503";
+                },
+                "ufw may block port 41503", "sudo ufw allow 41503"},
            Case{"bluez", [](StatusSnapshot& s) { s.bluetooth = BluetoothState::kNoBluez; },
-                "Bluetooth is not available", "systemctl start bluetooth"},
+                "Bluetooth is not available", advice.startBluetooth},
            Case{"adapter", [](StatusSnapshot& s) { s.system.bluetoothAdapters = 0; },
-                "No Bluetooth adapter", "rfkill unblock"},
+                "No Bluetooth adapter", advice.noAdapter},
        }) {
     StatusSnapshot s = HealthySnapshot();
     c.spoil(s);
