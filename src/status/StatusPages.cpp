@@ -182,7 +182,7 @@ std::string ResponseHead(int status, std::string_view type, size_t length, std::
   return head;
 }
 
-std::string Response(int status, std::string_view type, std::string body, bool withBody,
+std::string Response(int status, std::string_view type, const std::string& body, bool withBody,
                      std::string_view extra = {}) {
   std::string response = ResponseHead(status, type, body.size(), extra);
   if (withBody) response += body;
@@ -395,7 +395,7 @@ std::string LiveTag(std::string_view html) {
 
 std::string LiveAnswer(std::string html, bool withBody) {
   const std::string tag = "X-Live-Tag: " + LiveTag(html) + "\r\n";
-  return Response(200, "text/html; charset=utf-8", std::move(html), withBody, tag);
+  return Response(200, "text/html; charset=utf-8", html, withBody, tag);
 }
 
 std::string LiveScript(std::string_view html) {
