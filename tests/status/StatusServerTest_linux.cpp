@@ -113,9 +113,9 @@ TEST_F(StatusInNamespace, WaitingPageSaysWhenAnotherProgramHoldsTheLinkPort) {
     sockaddr_in any{};
     any.sin_family = AF_INET;
     any.sin_port = htons(41503);
-    bind(tcpHolder, reinterpret_cast<sockaddr*>(&any), sizeof any);
-    listen(tcpHolder, 1);
-    bind(udpHolder, reinterpret_cast<sockaddr*>(&any), sizeof any);
+    EXPECT_EQ(bind(tcpHolder, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    EXPECT_EQ(listen(tcpHolder, 1), 0);
+    EXPECT_EQ(bind(udpHolder, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
 
     StatusServer server;
     if (!server.Start(0)) return;
