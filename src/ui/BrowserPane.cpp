@@ -10,7 +10,9 @@ namespace {
 class TNewWindowCatcher final : public QWebEnginePage {
  public:
   TNewWindowCatcher(TBrowserPage* pane, TBrowserPage::BeforeNavigate beforeNavigate)
-      : QWebEnginePage(pane->profile(), pane), pane_(pane), beforeNavigate_(std::move(beforeNavigate)) {}
+      : QWebEnginePage(pane->profile(), pane), pane_(pane), beforeNavigate_(std::move(beforeNavigate)) {
+    connect(this, &QWebEnginePage::windowCloseRequested, this, &QObject::deleteLater);
+  }
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
@@ -41,7 +43,9 @@ bool TBrowserPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool
 }
 
 QWebEnginePage* TBrowserPage::createWindow(WebWindowType) {
-  return new TNewWindowCatcher(this, beforeNavigate_);
+  if (newWindow_) newWindow_->deleteLater();
+  newWindow_ = new TNewWindowCatcher(this, beforeNavigate_);
+  return newWindow_;
 }
 
 }  // namespace wendrix

@@ -2,6 +2,7 @@
 // for the page and each frame, first goes to a filter that may cancel it.
 #pragma once
 
+#include <QPointer>
 #include <QUrl>
 #include <QWebEnginePage>
 #include <functional>
@@ -20,11 +21,14 @@ class TBrowserPage final : public QWebEnginePage {
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
   // Links that ask for a new window pass the same filter; what it lets
-  // through loads in this page, as no second window exists.
+  // through loads in this page, as no second window exists. One would-be
+  // window is kept at a time, freed once it navigated, closed, or another
+  // one was asked for.
   QWebEnginePage* createWindow(WebWindowType type) override;
 
  private:
   BeforeNavigate beforeNavigate_;
+  QPointer<QWebEnginePage> newWindow_;
 };
 
 }  // namespace wendrix

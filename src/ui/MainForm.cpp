@@ -439,7 +439,6 @@ void TMainForm::CreateComponents() {
   WebBrowser1->setPage(new TBrowserPage(
       [this](const QUrl& url, bool& cancel) { WebBrowser1BeforeNavigate2(url, cancel); }, WebBrowser1));
   WebBrowser1->setGeometry(16, 275, 425, 276);
-  connect(WebBrowser1, &QWebEngineView::loadStarted, this, [this] { FeedPane(false); });
   connect(WebBrowser1, &QWebEngineView::loadFinished, this, [this](bool ok) { FeedPane(ok); });
 
   Timer1 = Named(new QTimer(this), "Timer1");
@@ -455,7 +454,7 @@ void TMainForm::CreateComponents() {
 }
 
 void TMainForm::FormCreate() {
-  setup_.startServices();
+  if (setup_.startServices) setup_.startServices();
   NavigateToPage(kWaitingPage);
   WriteTextLine(redt1, kWifiName, kBlack);
   WriteTextLine(connectionTcpWaiting, " disconnected", kBrickRed);
@@ -492,16 +491,19 @@ void TMainForm::WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel) {
   QDesktopServices::openUrl(url);
 }
 
-// A status page loaded in the pane gets its live part handed to it when it
-// changes, so it asks the server for nothing; its script takes the part
-// through window.wendrixLive. A feed for a page no longer shown is dropped.
+// The status page shown in the pane gets its live part handed to it when
+// it changes, so it asks the server for nothing; its script takes the part
+// through window.wendrixLive. Each page loaded gets a feed of its own, whose
+// first part is handed over at once. A load that failed while the pane
+// still shows the page fed (as a navigation the links filter refused does)
+// leaves that feed running. A feed for a page no longer shown is dropped.
 void TMainForm::FeedPane(bool loaded) {
   if (!setup_.liveFeed) return;
   const QByteArray address = WebBrowser1->url().toEncoded();
-  const std::optional<LivePart> part =
-      loaded ? LivePartShown(std::string_view(address.constData(), static_cast<size_t>(address.size())),
-                             setup_.serverBase)
-             : std::nullopt;
+  if (!loaded && address == paneFed_) return;
+  paneFed_ = address;
+  const std::optional<LivePart> part = LivePartShown(
+      std::string_view(address.constData(), static_cast<size_t>(address.size())), setup_.serverBase);
   paneFeed_ = setup_.liveFeed->FeedLive(part, [this](uint64_t feed, const std::string& html) {
     QMetaObject::invokeMethod(
         this,

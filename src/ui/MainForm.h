@@ -3,13 +3,13 @@
 // the components and forwards its events.
 #pragma once
 
+#include <QByteArray>
 #include <QMainWindow>
 #include <QUrl>
 #include <array>
 #include <cstdint>
 #include <string>
 
-#include "app/Services.h"
 #include "status/ServerBase.h"
 #include "ui/ControlDisplay.h"
 #include "ui/Supervisor.h"
@@ -28,7 +28,8 @@ namespace wendrix {
 // What the window is made with; tests replace the defaults.
 struct MainFormSetup {
   std::string serverBase = ServerBaseAddress();
-  void (*startServices)() = &StartServices;
+  // Run first by FormCreate; the program's entry hands in the service start.
+  void (*startServices)() = nullptr;
   // Hands the pane's status pages their live parts; none: the pages fetch them.
   StatusServer* liveFeed = LocalStatusServer();
 };
@@ -85,6 +86,7 @@ class TMainForm final : public QMainWindow, public SupervisedWindow, public Cont
   QAction* Help2 = nullptr;
   QAction* Version501 = nullptr;
   uint64_t paneFeed_ = 0;
+  QByteArray paneFed_;  // the address the feed is for
 };
 
 }  // namespace wendrix

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -42,6 +43,7 @@
 #include "joystick/StatusRecord.h"
 #include "protocol/Protocol.h"
 #include "status/ServerBase.h"
+#include "status/StatusServer.h"
 #include "status/StatusPages.h"
 #include "ui/GraphicsSetup.h"
 #include "ui/ControlDisplay.h"
@@ -358,6 +360,21 @@ TEST_F(MainFormTest, LinksAreaOpensInTheUsersBrowserEverythingElseInThePane) {
   EXPECT_FALSE(server_.requests.contains("/zodevur_app/en/links/blank.php"));
 }
 
+// Windows a page opens without ever navigating them are not kept.
+TEST_F(MainFormTest, NewWindowsThatNeverNavigateAreFreed) {
+  WaitForLoad(Address(kWaitingPage));
+  const auto windows = [&] { return pane_->page()->findChildren<QWebEnginePage*>().size(); };
+  for (int i = 0; i < 5; ++i) Evaluate(QStringLiteral("window.open('', 'w%1') !== null").arg(i));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(windows(), 1) << "the last one asked for is kept, and only that";
+  Evaluate(QStringLiteral("window.open('', 'last').close()"));
+  ProcessEventsUntil([&] {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return windows() == 0;
+  });
+  EXPECT_EQ(pane_->url().toString(), Address(kWaitingPage));
+}
+
 TEST_F(MainFormTest, TicksFollowTheLinksAndPaintsFollowTheState) {
   WaitForLoad(Address(kWaitingPage));
   // While the phone streams, every tick finds data on both links; however
@@ -668,6 +685,54 @@ TEST_F(BuiltInPages, PaneShowsTheWaitingPageThenTheConnectedOneAndHelpAnswers) {
   EXPECT_EQ(browser_.opened[0].toString(), Address(kHelpPage));
   EXPECT_EQ(StatusOf(browser_.opened[0]), 200);
   EXPECT_EQ(StatusOf(QUrl(Address("/zodevur_app/en/links/none.php"))), 404);
+  // Help's address carries the server's secret; without it, nothing is found.
+  const QString root = QUrl(PaneBase()).path();
+  EXPECT_EQ(root.size(), 33) << root.toStdString();
+  QUrl bare = browser_.opened[0];
+  bare.setPath(bare.path().mid(root.size()));
+  EXPECT_EQ(bare.path(), QStringLiteral("/zodevur_app/en/links/help.php"));
+  EXPECT_EQ(StatusOf(bare), 404);
+}
+
+// A link of the page that goes to the user's browser leaves the page in
+// the pane as it was, set-up check included: it still follows the facts.
+TEST_F(BuiltInPages, TheSetUpCheckKeepsFollowingTheFactsAfterALinkWentToTheBrowser) {
+  if (!ServerBaseAddress().starts_with("http://127.0.0.1:")) GTEST_SKIP() << "built with another server";
+  Child<QTimer>("Timer1")->stop();
+  WaitForLoad(Address(kWaitingPage));
+  const QString text = QStringLiteral("document.getElementById('live').textContent");
+  ProcessEventsUntil([&] { return Evaluate(text).toString().contains(QStringLiteral("Virtual joystick")); });
+
+  QSignalSpy finished(pane_, &QWebEngineView::loadFinished);
+  Evaluate(QStringLiteral("document.querySelector('a[href^=\"links/help.php\"]').click()"));
+  ProcessEventsUntil([&] { return !browser_.opened.isEmpty(); });
+  EXPECT_TRUE(QUrl(browser_.opened[0]).path().endsWith(QStringLiteral("/links/help.php")));
+  finished.wait(2000);  // the refused navigation ends as a failed load
+  EXPECT_EQ(pane_->url().toString(), Address(kWaitingPage));
+
+  gStatus.joystick.store(JoystickState::kBusy);
+  QElapsedTimer waited;
+  waited.start();
+  bool shown = false;
+  while (!shown && waited.elapsed() < 8000) {
+    shown = Evaluate(text).toString().contains(QStringLiteral("another program holds"));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  }
+  EXPECT_TRUE(shown) << "the set-up check froze: " << Evaluate(text).toString().toStdString();
+  gStatus.joystick.store(JoystickState::kReady);
+
+  // Should the window stop handing parts over, the page asks the server
+  // again after a few quiet seconds.
+  LocalStatusServer()->FeedLive(std::nullopt, {});
+  gStatus.joystick.store(JoystickState::kMissing);
+  waited.restart();
+  shown = false;
+  while (!shown && waited.elapsed() < 15000) {
+    shown = Evaluate(text).toString().contains(QStringLiteral("cannot be made"));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  }
+  EXPECT_TRUE(shown) << "the page did not ask again: " << Evaluate(text).toString().toStdString();
+  gStatus.joystick.store(JoystickState::kReady);
 }
 
 }  // namespace
