@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
+#include <csignal>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
