@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(Inside(r.method, received) && Inside(r.target, received) && Inside(r.host, received));
       Check(!r.target.empty() && r.target.front() == '/');
     }
-    const std::string answer = AnswerRequest(r, port, live);
+    const std::string answer = AnswerRequest(r, port, "/0123456789abcdef", live);
     Check(answer.starts_with("HTTP/1.1 ") && answer.find("\r\n\r\n") != std::string::npos);
     if (r.status != 200) Check(!answer.starts_with("HTTP/1.1 200"));
     break;

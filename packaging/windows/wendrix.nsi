@@ -9,7 +9,6 @@ Target amd64-unicode
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Wendrix"
 ; Where vJoy's own installer records its folder.
 !define VJOY_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\{8E31F76F-74C3-47F1-9550-E041EEDC5FBB}_is1"
-!define EMULATION_KEY "Software\Microsoft\Internet Explorer\Main\FeatureControl\FEATURE_BROWSER_EMULATION"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -87,6 +86,4 @@ Section "Uninstall"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ; Written by the program for the browser pane, per user.
-  DeleteRegValue HKCU "${EMULATION_KEY}" "wendrix.exe"
 SectionEnd

@@ -1,19 +1,21 @@
 // Keeps the element with id "live" up to date. In Wendrix's own window
 // the part is handed over through window.wendrixLive whenever it changes,
-// and from the first hand-over on the page asks for nothing. Elsewhere it
-// asks its data-source: each request names the tag of what the page shows,
-// and the server answers it once the part differs from that, so a page at
-// rest asks about every 20 s; requests never go out more often than once a
-// second. A new part changes only the texts and elements that differ, so
-// that the browser lays out and paints no more than that.
+// with its tag, and the page asks for nothing while hand-overs come. Else,
+// or once none came for a few seconds, it asks its data-source: each
+// request names the tag of what the page shows, and the server answers it
+// once the part differs from that, so a page at rest asks about every
+// 20 s; requests never go out more often than once a second. A new part
+// changes only the texts and elements that differ, so that the browser
+// lays out and paints no more than that.
 (function () {
   var box = document.getElementById("live");
   if (!box || !window.XMLHttpRequest) return;
   var source = box.getAttribute("data-source");
   var last = null;
   var tag = "";
-  var handed = false;
+  var handedAt = null;
   var pending = null;
+  var quietAfterHandOver = 5000;
 
   function sameAttributes(x, y) {
     var a = x.attributes, b = y.attributes, i;
@@ -48,8 +50,11 @@
     if (!patch(box, fresh)) box.innerHTML = html;
   }
 
-  window.wendrixLive = function (html) {
-    handed = true;
+  function now() { return new Date().getTime(); }
+
+  window.wendrixLive = function (html, handedTag) {
+    handedAt = now();
+    if (handedTag) tag = handedTag;
     if (pending) {
       var request = pending;
       pending = null;
@@ -58,9 +63,12 @@
     show(html);
   };
 
-  function now() { return new Date().getTime(); }
   function poll() {
-    if (handed) return;
+    var quiet = handedAt === null ? quietAfterHandOver : now() - handedAt;
+    if (quiet < quietAfterHandOver) {
+      window.setTimeout(poll, quietAfterHandOver - quiet);
+      return;
+    }
     var started = now();
     var request = new XMLHttpRequest();
     pending = request;

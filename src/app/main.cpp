@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
+#include "app/Services.h"
 #include "app/Startup.h"
 #include "ui/GraphicsSetup.h"
 #include "ui/MainForm.h"
@@ -25,7 +27,9 @@ class QtShell final : public wendrix::Shell {
 
   void RunMainWindow() override {
     EnsureApplication();
-    auto window = std::make_unique<wendrix::TMainForm>();
+    wendrix::MainFormSetup setup;
+    setup.startServices = &wendrix::StartServices;
+    auto window = std::make_unique<wendrix::TMainForm>(std::move(setup));
     window->show();
     QApplication::exec();
   }

@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
+#include "app/Services.h"
 #include "app/Startup.h"
 #include "ui/MainForm_win32.h"
 
@@ -15,7 +17,11 @@ class Win32Shell final : public wendrix::Shell {
     ::MessageBoxA(nullptr, text.c_str(), "Wendrix", MB_OK);
   }
 
-  void RunMainWindow() override { wendrix::RunMainForm(); }
+  void RunMainWindow() override {
+    wendrix::MainFormSetup setup;
+    setup.startServices = &wendrix::StartServices;
+    wendrix::RunMainForm(std::move(setup));
+  }
 };
 
 }  // namespace

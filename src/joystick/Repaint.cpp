@@ -22,16 +22,18 @@ std::deque<Hook> gHooks;
 void InstallRepaintHook(RepaintHookFn fn, void* context) {
   std::lock_guard lock(gInstallLock);
   const Hook* hook = fn ? &gHooks.emplace_back(Hook{fn, context}) : nullptr;
-  gHook.store(hook, std::memory_order_release);
-  if (hook && gPending.load(std::memory_order_acquire)) hook->fn(hook->context);
+  gHook.store(hook, std::memory_order_seq_cst);
+  if (hook && gPending.load(std::memory_order_seq_cst)) hook->fn(hook->context);
 }
 
-// Sequentially consistent, so that a hook that reads its own flag after
-// setting the mark, and a window that clears that flag before taking the
-// mark, never both miss each other.
+// Sequentially consistent, here and in the installer, so that a request
+// made while a hook is installed is seen by one of the two: either the
+// installer sees the mark, or the request sees the hook. Likewise a hook
+// that reads its own flag after setting the mark, and a window that clears
+// that flag before taking the mark, never both miss each other.
 void RequestRepaint() {
   if (gPending.exchange(true, std::memory_order_seq_cst)) return;
-  if (const Hook* hook = gHook.load(std::memory_order_acquire)) hook->fn(hook->context);
+  if (const Hook* hook = gHook.load(std::memory_order_seq_cst)) hook->fn(hook->context);
 }
 
 bool TakeRepaintRequest() { return gPending.exchange(false, std::memory_order_seq_cst); }

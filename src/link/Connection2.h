@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "joystick/StatusRecord.h"
 #include "link/AcceptCallback.h"
 #include "link/Sockets.h"
 #include "link/Thread.h"
@@ -19,8 +21,10 @@ class TConnection final : public TThread {
  public:
   // `firstLength` is the mode word exactly as received (network order),
   // the length prefix of the first frame. The socket belongs to the reader,
-  // which closes it when it ends.
-  TConnection(FrameCallback onFrame, SocketHandle socket, uint32_t firstLength);
+  // which closes it when it ends. A Wi-Fi stream's peer is shown with
+  // every frame it delivers.
+  TConnection(FrameCallback onFrame, SocketHandle socket, uint32_t firstLength,
+              std::optional<WifiPeer> peer = std::nullopt);
 
  protected:
   void Execute() override;
@@ -38,6 +42,7 @@ class TConnection final : public TThread {
   FrameCallback OnFrame;
   SocketHandle ClientSocket;
   uint32_t FirstLength;
+  std::optional<WifiPeer> Peer;
   // One buffer for the whole stream, grown to the longest frame seen (at
   // most a length prefix and 100000 bytes). Each receive takes whatever
   // has arrived, so a frame usually costs a single call; payloads are

@@ -13,20 +13,16 @@
 
 namespace wendrix {
 
-static void StartSession(SocketHandle accepted, LinkKind link) {
+static void StartSession(SocketHandle accepted, LinkKind link, std::optional<WifiPeer> peer = std::nullopt) {
   // Without a thread the connection cannot be served; drop it.
-  if (!TThread::StartFreeOnTerminate(new TMessageThread(accepted, link))) CloseSocket(accepted);
+  if (!TThread::StartFreeOnTerminate(new TMessageThread(accepted, link, peer))) CloseSocket(accepted);
 }
 
 void OnWifiClientAccepted(SocketHandle accepted) {
   gState.lastSequence.store(0, kRelaxed);
-  uint32_t peer = 0;
-  uint16_t peerPort = 0;
-  if (PeerAddress(accepted, peer, peerPort)) {
-    gStatus.wifiPeerAddress.store(peer, kRelaxed);
-    gStatus.wifiPeerPort.store(peerPort, kRelaxed);
-  }
-  StartSession(accepted, LinkKind::Wifi);
+  WifiPeer peer;
+  const bool known = PeerAddress(accepted, peer.address, peer.port);
+  StartSession(accepted, LinkKind::Wifi, known ? std::optional(peer) : std::nullopt);
 }
 
 void OnBluetoothClientAccepted(SocketHandle accepted) {
@@ -47,7 +43,7 @@ bool TMessageThread::Serve() {
     uint32_t firstLength;
     std::memcpy(&firstLength, buffer_, sizeof firstLength);
     const FrameCallback onFrame = Link == LinkKind::Wifi ? &OnWifiFrame : &OnBluetoothFrame;
-    return StartFreeOnTerminate(new TConnection(onFrame, ClientSocket, firstLength));
+    return StartFreeOnTerminate(new TConnection(onFrame, ClientSocket, firstLength, Peer));
   }
 
   if (!ReceiveField(kAppIdentifierSize) || !IsAppIdentifier(buffer_)) return false;
@@ -86,6 +82,7 @@ void TMessageThread::ServeLegacyStream() {
 void TMessageThread::MarkDataSeen(size_t records) const {
   (Link == LinkKind::Wifi ? gState.wifiDataSeen : gState.bluetoothDataSeen).store(true, kRelaxed);
   (Link == LinkKind::Wifi ? CountWifiMessages : CountBluetoothMessages)(records);
+  if (Peer && records > 0) ShowWifiPeer(*Peer);
 }
 
 }  // namespace wendrix

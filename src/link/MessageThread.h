@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
+#include "joystick/StatusRecord.h"
 #include "link/Sockets.h"
 #include "link/Thread.h"
 
@@ -19,10 +21,13 @@ void OnWifiClientAccepted(SocketHandle accepted);
 void OnBluetoothClientAccepted(SocketHandle accepted);
 
 // One session per accepted stream. It frees itself when it ends; every end
-// but the hand-over to a framed reader closes the socket.
+// but the hand-over to a framed reader closes the socket. A Wi-Fi stream's
+// peer is shown on the status pages once the stream delivers data, so a
+// connection that never gets past the handshake names nobody.
 class TMessageThread final : public TThread {
  public:
-  TMessageThread(SocketHandle socket, LinkKind link) : ClientSocket(socket), Link(link) {}
+  TMessageThread(SocketHandle socket, LinkKind link, std::optional<WifiPeer> peer = std::nullopt)
+      : ClientSocket(socket), Link(link), Peer(peer) {}
 
   static constexpr size_t kBufferSize = 1000;
 
@@ -43,6 +48,7 @@ class TMessageThread final : public TThread {
 
   SocketHandle ClientSocket;
   LinkKind Link;
+  std::optional<WifiPeer> Peer;
   uint8_t buffer_[kBufferSize];
 };
 

@@ -39,8 +39,7 @@ void TUdpServer::ReceiveLoop() {
       DecodeLegacyRecords(buffer + 1, buffer + kDatagramSize, false);
       gState.wifiDataSeen.store(true, kRelaxed);
       CountWifiMessages(1);
-      gStatus.wifiPeerAddress.store(sender, kRelaxed);
-      gStatus.wifiPeerPort.store(senderPort, kRelaxed);
+      ShowWifiPeer({sender, senderPort});
     } else if (n < 0 && IsResourceShortage(LastSocketError())) {
       control_.Pause(kResourceRetryPause);
     }

@@ -49,17 +49,21 @@ std::string AskBluez(uint64_t radio, const std::string& root) {
 
 }  // namespace
 
-std::string BluetoothDeviceName(uint64_t radio, const std::string& root) {
+std::string BluetoothDeviceName(uint64_t radio, const std::string& root, std::chrono::milliseconds retry) {
+  using Clock = std::chrono::steady_clock;
   static std::mutex lock;
   static uint64_t lastRadio = 0;
   static std::string lastRoot;
   static std::string lastName;
+  static Clock::time_point lastAsked;
   if (radio == 0) return {};
   std::lock_guard guard(lock);
-  if (radio != lastRadio || root != lastRoot) {
+  const Clock::time_point now = Clock::now();
+  if (radio != lastRadio || root != lastRoot || (lastName.empty() && now - lastAsked >= retry)) {
     lastName = AskBluez(radio, root);
     lastRadio = radio;
     lastRoot = root;
+    lastAsked = now;
   }
   return lastName;
 }

@@ -3,6 +3,6 @@
 namespace wendrix {
 
 // The pages show the phone's radio address instead.
-std::string BluetoothDeviceName(uint64_t, const std::string&) { return {}; }
+std::string BluetoothDeviceName(uint64_t, const std::string&, std::chrono::milliseconds) { return {}; }
 
 }  // namespace wendrix

@@ -120,6 +120,9 @@ std::vector<Problem> FindProblems(const StatusSnapshot& s) {
   if (f.active == Answer::kYes && f.allowsLinkPort == Answer::kNo)
     problems.push_back({EscapeHtml(f.name) + " blocks port 41503.",
                         "<code>" + EscapeHtml(f.fix) + "</code>"});
+  else if (f.active == Answer::kUnknown && f.allowsLinkPort == Answer::kNo && !f.name.empty())
+    problems.push_back({EscapeHtml(f.name) + " may block port 41503: nothing lets it in.",
+                        "<code>" + EscapeHtml(f.fix) + "</code>"});
   else if (f.active != Answer::kNo && f.allowsLinkPort == Answer::kUnknown && !f.name.empty())
     problems.push_back({"Wendrix cannot tell whether " + EscapeHtml(f.name) + " lets 41503 in.",
                         "If no phone finds this PC: <code>" + EscapeHtml(f.fix) + "</code>"});
@@ -179,7 +182,7 @@ std::string ResponseHead(int status, std::string_view type, size_t length, std::
   return head;
 }
 
-std::string Response(int status, std::string_view type, std::string body, bool withBody,
+std::string Response(int status, std::string_view type, const std::string& body, bool withBody,
                      std::string_view extra = {}) {
   std::string response = ResponseHead(status, type, body.size(), extra);
   if (withBody) response += body;
@@ -392,7 +395,7 @@ std::string LiveTag(std::string_view html) {
 
 std::string LiveAnswer(std::string html, bool withBody) {
   const std::string tag = "X-Live-Tag: " + LiveTag(html) + "\r\n";
-  return Response(200, "text/html; charset=utf-8", std::move(html), withBody, tag);
+  return Response(200, "text/html; charset=utf-8", html, withBody, tag);
 }
 
 std::string LiveScript(std::string_view html) {
@@ -415,7 +418,7 @@ std::string LiveScript(std::string_view html) {
       script += static_cast<char>(c);
     }
   }
-  script += "\")";
+  script += "\", \"" + LiveTag(html) + "\")";
   return script;
 }
 
@@ -446,19 +449,35 @@ std::optional<std::string> ReplaceLivePart(std::string_view page, std::string_vi
   return text;
 }
 
-std::optional<LiveWait> WaitingLiveRequest(const HttpRequest& request, uint16_t port) {
+// Compares every byte whatever the first difference, so that the time an
+// answer takes tells nothing of how much of a secret was right.
+static bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  unsigned char differ = 0;
+  for (size_t i = 0; i < a.size(); ++i) differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return differ == 0;
+}
+
+// The page a path names, below root and the pages' folder; none outside.
+static std::optional<std::string_view> PageName(std::string_view path, std::string_view root) {
+  if (path.size() < root.size() || !SameText(path.substr(0, root.size()), root)) return std::nullopt;
+  path.remove_prefix(root.size());
+  if (!path.starts_with(kPagePrefix)) return std::nullopt;
+  return path.substr(kPagePrefix.size());
+}
+
+std::optional<LiveWait> WaitingLiveRequest(const HttpRequest& request, uint16_t port, std::string_view root) {
   if (request.status != 200 || request.method != "GET" || !IsOwnHost(request.host, port)) return std::nullopt;
   const size_t question = request.target.find('?');
   if (question == std::string_view::npos) return std::nullopt;
-  const std::string_view path = request.target.substr(0, question);
-  if (!path.starts_with(kPagePrefix) || path.substr(kPagePrefix.size()) != "live.php") return std::nullopt;
+  if (PageName(request.target.substr(0, question), root) != "live.php") return std::nullopt;
   const std::string_view query = request.target.substr(question + 1);
   const std::string_view since = QueryValue(query, "since");
   if (since.empty()) return std::nullopt;
   return LiveWait{LivePartOf(query), std::string(since)};
 }
 
-std::string AnswerRequest(const HttpRequest& request, uint16_t port, LiveSource& live) {
+std::string AnswerRequest(const HttpRequest& request, uint16_t port, std::string_view root, LiveSource& live) {
   if (request.status != 200) return ErrorResponse(request.status == 0 ? 400 : request.status);
   const bool head = request.method == "HEAD";
   if (!IsOwnHost(request.host, port)) return ErrorAnswer(403, !head);
@@ -467,8 +486,9 @@ std::string AnswerRequest(const HttpRequest& request, uint16_t port, LiveSource&
   const std::string_view path = request.target.substr(0, question);
   const std::string_view query =
       question == std::string_view::npos ? std::string_view() : request.target.substr(question + 1);
-  if (!path.starts_with(kPagePrefix)) return ErrorAnswer(404, !head);
-  const std::string_view name = path.substr(kPagePrefix.size());
+  const std::optional<std::string_view> page = PageName(path, root);
+  if (!page) return ErrorAnswer(404, !head);
+  const std::string_view name = *page;
 
   constexpr const char* kHtml = "text/html; charset=utf-8";
   if (name == "waiting.php")

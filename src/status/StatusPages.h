@@ -97,19 +97,22 @@ std::string LiveAnswer(std::string html, bool withBody);
 // The page with what its element of id "live" (a div) holds replaced by
 // `live`; none when the page has no such element or it does not end.
 std::optional<std::string> ReplaceLivePart(std::string_view page, std::string_view live);
-// A script that hands the live part to a page shown in the window,
-// through the page script's window.wendrixLive; nothing on other pages.
+// A script that hands the live part and its tag to a page shown in the
+// window, through the page script's window.wendrixLive; nothing on other
+// pages.
 std::string LiveScript(std::string_view html);
 struct LiveWait {
   LivePart part;
   std::string since;
 };
 // The wait a GET of live.php with "since" asks for; none for any other request.
-std::optional<LiveWait> WaitingLiveRequest(const HttpRequest& request, uint16_t port);
+std::optional<LiveWait> WaitingLiveRequest(const HttpRequest& request, uint16_t port, std::string_view root);
 
 // The whole response (status line, headers and, except for HEAD, the
-// body) to a parsed request, for a server listening on 127.0.0.1:port.
-std::string AnswerRequest(const HttpRequest& request, uint16_t port, LiveSource& live);
+// body) to a parsed request, for a server listening on 127.0.0.1:port
+// whose pages all lie under the path `root` ("/" and a secret, or empty).
+// A path outside it is not found, whatever follows.
+std::string AnswerRequest(const HttpRequest& request, uint16_t port, std::string_view root, LiveSource& live);
 // The response for a request that failed to parse, or was cut off.
 std::string ErrorResponse(int status);
 

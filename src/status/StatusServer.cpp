@@ -4,6 +4,8 @@
 #include <climits>
 #include <memory>
 #include <optional>
+#include <random>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -60,10 +62,28 @@ class RecordSource final : public LiveSource {
   MessageRate bluetoothRate_;
 };
 
+// "/" and 128 random bits in hex. The standard library's device is the
+// system's own generator on both platforms (getrandom, rand_s).
+// Empty when the system has no generator: the server then does not start.
+std::string NewRoot() {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string root = "/";
+  try {
+    std::random_device random;
+    for (int i = 0; i < 4; ++i) {
+      uint32_t bits = random();
+      for (int j = 0; j < 8; ++j, bits >>= 4) root += kDigits[bits & 15];
+    }
+  } catch (const std::exception&) {
+    return {};
+  }
+  return root;
+}
+
 }  // namespace
 
 StatusServer::StatusServer(StatusServerLimits limits, LiveSource* live)
-    : limits_(limits), live_(live) {}
+    : limits_(limits), live_(live), root_(NewRoot()) {}
 
 StatusServer::~StatusServer() {
   Stop();
@@ -71,6 +91,7 @@ StatusServer::~StatusServer() {
 }
 
 bool StatusServer::Start(uint16_t port) {
+  if (root_.empty()) return false;
   listening_ = OpenLoopbackListener(port, 64);
   if (listening_ == kInvalidSocket) return false;
   port_ = LocalPort(listening_);
@@ -79,7 +100,7 @@ bool StatusServer::Start(uint16_t port) {
   return true;
 }
 
-std::string StatusServer::BaseAddress() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string StatusServer::BaseAddress() const { return "http://127.0.0.1:" + std::to_string(port_) + root_; }
 
 void StatusServer::Stop() {
   stopping_.store(true, std::memory_order_relaxed);
@@ -192,7 +213,7 @@ void StatusServer::Run() {
         c.received.append(buffer, static_cast<size_t>(n));
         const HttpRequest request = ParseHttpRequest(c.received);
         if (request.status == 0) continue;
-        if (std::optional<LiveWait> wait = WaitingLiveRequest(request, port_)) {
+        if (std::optional<LiveWait> wait = WaitingLiveRequest(request, port_, root_)) {
           std::string html = live.Render(wait->part);
           if (LiveTag(html) == wait->since) {
             c.wait = std::move(wait);
@@ -203,7 +224,7 @@ void StatusServer::Run() {
             c.answer = LiveAnswer(std::move(html), true);
           }
         } else {
-          c.answer = AnswerRequest(request, port_, live);
+          c.answer = AnswerRequest(request, port_, root_, live);
         }
         c.answering = !c.wait;
         c.received.clear();

@@ -46,7 +46,11 @@ class StatusServer {
   // false when the socket cannot be made.
   bool Start(uint16_t port);
   uint16_t Port() const { return port_; }
-  // "http://127.0.0.1:<port>"
+  // The path every page lies under: "/" and a secret drawn for this server
+  // alone, so that of all the programs that share loopback only those that
+  // were handed an address reach the pages. Anything else is not found.
+  const std::string& Root() const { return root_; }
+  // "http://127.0.0.1:<port>/<secret>"
   std::string BaseAddress() const;
   // Ends the thread and closes every socket; the program never stops it.
   void Stop();
@@ -69,6 +73,7 @@ class StatusServer {
 
   StatusServerLimits limits_;
   LiveSource* live_;
+  const std::string root_;
   SocketHandle listening_ = kInvalidSocket;
   // Wakes the server's thread for a stop or a new feed; opened before the
   // thread starts and closed with the server, so that any thread may send

@@ -9,11 +9,13 @@ namespace wendrix {
 
 namespace {
 
-// Windows Firewall keeps its rules as strings such as
+// Windows Firewall keeps its settings under this key, which every user may
+// read: its rules as strings such as
 // "v2.30|Action=Allow|Active=TRUE|Dir=In|Protocol=17|LPort=41503|Name=...|"
-// under this key, which every user may read.
-constexpr char kRulesKey[] =
-    "SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\FirewallPolicy\\FirewallRules";
+// in FirewallRules, and whether it is on in each of its profiles.
+constexpr char kPolicyKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\FirewallPolicy";
+constexpr const char* kProfiles[] = {"DomainProfile", "StandardProfile", "PublicProfile"};
 
 bool AllowsInbound(std::string_view rule, std::string_view protocol) {
   return rule.find("|Action=Allow|") != std::string_view::npos &&
@@ -23,16 +25,39 @@ bool AllowsInbound(std::string_view rule, std::string_view protocol) {
          rule.find("|LPort=41503|") != std::string_view::npos;
 }
 
+// On in any profile: which one applies depends on the network. Off only
+// when every profile says so.
+Answer FirewallOn(HKEY policy) {
+  bool allOff = true;
+  for (const char* profile : kProfiles) {
+    DWORD on = 0;
+    DWORD size = sizeof on;
+    if (::RegGetValueA(policy, profile, "EnableFirewall", RRF_RT_REG_DWORD, nullptr, &on, &size) !=
+        ERROR_SUCCESS)
+      allOff = false;
+    else if (on != 0)
+      return Answer::kYes;
+  }
+  return allOff ? Answer::kNo : Answer::kUnknown;
+}
+
 FirewallFacts ReadFirewall() {
   FirewallFacts facts;
   facts.name = "Windows Firewall";
   facts.fix = "run the Wendrix installer again, or allow Wendrix in Windows Security, Firewall";
-  HKEY key = nullptr;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRulesKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  HKEY policy = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_READ, &policy) != ERROR_SUCCESS) {
     facts.detail = "its rules cannot be read";
     return facts;
   }
-  facts.active = Answer::kUnknown;
+  facts.active = FirewallOn(policy);
+  HKEY key = nullptr;
+  const LONG opened = ::RegOpenKeyExA(policy, "FirewallRules", 0, KEY_READ, &key);
+  ::RegCloseKey(policy);
+  if (opened != ERROR_SUCCESS) {
+    facts.detail = "its rules cannot be read";
+    return facts;
+  }
   bool tcp = false;
   bool udp = false;
   char name[512];
@@ -70,7 +95,8 @@ SystemFacts ReadSystemFacts(const std::string&, FactsMemory*) {
 const PlatformAdvice& Advice() {
   static const PlatformAdvice advice{
       "<code>netstat -abno | findstr 41503</code> names the program; close it",
-      "install the vJoy device driver again (the Wendrix installer offers it)",
+      "install the vJoy device driver, enable device 1 in Configure vJoy, then run the Wendrix "
+      "installer again",
       "start the Bluetooth Support Service (services.msc)",
       "plug in a Bluetooth adapter, or switch Bluetooth on in Settings",
   };

@@ -2,6 +2,7 @@
 // whose pages need one. The live part reaches the page's script through
 // window.wendrixLive.
 #include <QCoreApplication>
+#include <QPointer>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QVBoxLayout>
@@ -33,18 +34,23 @@ class TBrowserPage final : public QWebEnginePage {
     return !cancel;
   }
   // Links that ask for a new window pass the same filter; what it lets
-  // through loads in this page, as no second window exists.
+  // through loads in this page, as no second window exists. One would-be
+  // window is kept at a time, freed once it navigated, closed, or another
+  // one was asked for.
   QWebEnginePage* createWindow(WebWindowType) override;
 
  private:
   TBrowserPane::BeforeNavigate beforeNavigate_;
+  QPointer<QWebEnginePage> newWindow_;
 };
 
 // Catches the first navigation of a would-be new window and hands it back.
 class TNewWindowCatcher final : public QWebEnginePage {
  public:
   TNewWindowCatcher(TBrowserPage* pane, TBrowserPane::BeforeNavigate beforeNavigate)
-      : QWebEnginePage(pane->profile(), pane), pane_(pane), beforeNavigate_(std::move(beforeNavigate)) {}
+      : QWebEnginePage(pane->profile(), pane), pane_(pane), beforeNavigate_(std::move(beforeNavigate)) {
+    connect(this, &QWebEnginePage::windowCloseRequested, this, &QObject::deleteLater);
+  }
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
@@ -63,7 +69,11 @@ class TNewWindowCatcher final : public QWebEnginePage {
   bool done_ = false;
 };
 
-QWebEnginePage* TBrowserPage::createWindow(WebWindowType) { return new TNewWindowCatcher(this, beforeNavigate_); }
+QWebEnginePage* TBrowserPage::createWindow(WebWindowType) {
+  if (newWindow_) newWindow_->deleteLater();
+  newWindow_ = new TNewWindowCatcher(this, beforeNavigate_);
+  return newWindow_;
+}
 
 class TEnginePane final : public TBrowserPane {
  public:

@@ -464,7 +464,7 @@ void TMainForm::CreateComponents() {
 }
 
 void TMainForm::FormCreate() {
-  setup_.startServices();
+  if (setup_.startServices) setup_.startServices();
   NavigateToPage(kWaitingPage);
   WriteTextLine(redt1, kWifiName, kBlack);
   WriteTextLine(connectionTcpWaiting, " disconnected", kBrickRed);

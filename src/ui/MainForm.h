@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Services.h"
 #include "status/ServerBase.h"
 #include "ui/ControlDisplay.h"
 #include "ui/Supervisor.h"
@@ -29,7 +28,8 @@ class TBrowserPane;
 // What the window is made with; tests replace the defaults.
 struct MainFormSetup {
   std::string serverBase = ServerBaseAddress();
-  void (*startServices)() = &StartServices;
+  // Run first by FormCreate; the program's entry hands in the service start.
+  void (*startServices)() = nullptr;
   // Hands the pane's status pages their live parts; none: the pages fetch them.
   StatusServer* liveFeed = LocalStatusServer();
 };

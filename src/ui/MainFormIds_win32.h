@@ -2,6 +2,8 @@
 // program reading the window from outside finds its controls by them.
 #pragma once
 
+#include <windows.h>
+
 namespace wendrix::form_ids {
 
 inline constexpr wchar_t kWindowClass[] = L"TMainForm";
@@ -35,5 +37,9 @@ enum : int {
   Help2 = 200,
   Version501,
 };
+
+// Posted to the window by the links filter: opens a diverted address (an
+// std::string the message owns, in lParam) in the user's web browser.
+inline constexpr UINT kOpenDivertedLink = WM_APP + 1;
 
 }  // namespace wendrix::form_ids

@@ -3,7 +3,9 @@
 #include <commctrl.h>
 #include <richedit.h>
 #include <shellapi.h>
+#include <uxtheme.h>
 
+#include <memory>
 #include <utility>
 
 #include "joystick/Repaint.h"
@@ -87,16 +89,6 @@ LRESULT CALLBACK GroupBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPar
   }
 }
 
-// The file name of the running program ("wendrix.exe").
-std::wstring ProgramFileName() {
-  wchar_t path[MAX_PATH];
-  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return {};
-  std::wstring full(path, n);
-  const auto slash = full.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? full : full.substr(slash + 1);
-}
-
 }  // namespace
 
 TMainForm::TMainForm(MainFormSetup setup) : setup_(std::move(setup)) {
@@ -175,9 +167,16 @@ void TMainForm::CreateComponents() {
     return line;
   };
   auto bar = [&](HWND parent, int id, int left, int top, int width, bool visible) {
-    HWND control = add(parent, PROGRESS_CLASSW, L"", (visible ? WS_VISIBLE : 0) | WS_CLIPSIBLINGS, id,
+    HWND control = add(parent, PROGRESS_CLASSW, L"", (visible ? WS_VISIBLE : 0) | WS_CLIPSIBLINGS | PBS_SMOOTH, id,
                        left, top, width, 17);
     ::SendMessageW(control, PBM_SETRANGE32, 0, 100);
+    // A themed bar glides to each new position over a fraction of a
+    // second and would trail the phone; an unthemed smooth bar is drawn
+    // at its position at once. " " names no theme class ("" is refused by
+    // some theme managers). The edge shows the bar's empty part.
+    ::SetWindowTheme(control, L" ", L" ");
+    ::SetWindowLongPtrW(control, GWL_EXSTYLE, WS_EX_STATICEDGE);
+    ::SetWindowPos(control, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
     return control;
   };
 
@@ -216,7 +215,6 @@ void TMainForm::CreateComponents() {
 
   ProgressBarFeedbackForce = bar(handle_, ids::ProgressBarFeedbackForce, 112, 225, 318, false);
 
-  SetBrowserEmulation(ProgramFileName().c_str());
   WebBrowser1.Create(handle_, ids::WebBrowser1,
                      RECT{Scaled(16), Scaled(275), Scaled(16 + 425), Scaled(275 + 276)},
                      [this](IDispatch* pDisp, VARIANT* URL, VARIANT* Flags, VARIANT* TargetFrameName,
@@ -229,7 +227,7 @@ void TMainForm::CreateComponents() {
 }
 
 void TMainForm::FormCreate() {
-  setup_.startServices();
+  if (setup_.startServices) setup_.startServices();
   NavigateToPage(kWaitingPage);
   WriteTextLine(redt1, L"Wi-Fi:", kBlack);
   WriteTextLine(connectionTcpWaiting, L" disconnected", kBrickRed);
@@ -270,6 +268,12 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       if (HIWORD(wParam) == 0 && LOWORD(wParam) == ids::Help2) Help2Click();
       return 0;  // Version501 has no action
+    case ids::kOpenDivertedLink: {
+      // Posted by WebBrowser1BeforeNavigate2 once its event is over.
+      const std::unique_ptr<std::string> address(reinterpret_cast<std::string*>(lParam));
+      if (address) OpenInWebBrowser(*address);
+      return 0;
+    }
     case WM_DESTROY:
       // Decoder threads keep requesting repaints until the process ends.
       InstallRepaintHook(nullptr, nullptr);
@@ -289,19 +293,25 @@ void TMainForm::FormPaint() {
 
 void TMainForm::Timer1Timer() { SuperviseConnections(*this); }
 
-void TMainForm::Help2Click() {
-  const std::string help = PageAddress(setup_.serverBase, kHelpPage);
-  ::ShellExecuteA(nullptr, nullptr, help.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+void TMainForm::Help2Click() { OpenInWebBrowser(PageAddress(setup_.serverBase, kHelpPage)); }
+
+void TMainForm::OpenInWebBrowser(const std::string& address) {
+  ::ShellExecuteA(nullptr, nullptr, address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 // Addresses in the links area open in the user's web browser, not here.
+// ShellExecuteA may serve window messages while it waits, and a tick among
+// them would navigate the pane inside the pane's own event: the open is
+// posted to run once the event has returned.
 void TMainForm::WebBrowser1BeforeNavigate2(IDispatch*, VARIANT* URL, VARIANT*, VARIANT*, VARIANT*,
                                            VARIANT*, VARIANT_BOOL* Cancel) {
   const std::string links = PageAddress(setup_.serverBase, kLinksArea);
   if (!StartsWithPrefixA(VariantText(URL).c_str(), links.c_str())) return;
   *Cancel = VARIANT_TRUE;
   WebBrowser1.Stop();
-  ::ShellExecuteA(nullptr, nullptr, VariantText(URL).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  auto address = std::make_unique<std::string>(VariantText(URL));
+  if (::PostMessageW(handle_, ids::kOpenDivertedLink, 0, reinterpret_cast<LPARAM>(address.get())))
+    address.release();  // the message owns it now
 }
 
 void TMainForm::SetButtonBoxesEnabled(bool enabled) {

@@ -8,18 +8,19 @@
 #include <array>
 #include <string>
 
-#include "BuildConfig.h"
-#include "app/Services.h"
+#include "status/ServerBase.h"
 #include "ui/ControlDisplay.h"
 #include "ui/Supervisor.h"
 #include "ui/WebBrowser_win32.h"
 
 namespace wendrix {
 
-// What the window is made with; tests replace the defaults.
+// What the window is made with; tests replace the defaults. The page
+// server's base starts the built-in server unless the build names another.
 struct MainFormSetup {
-  std::string serverBase = kServerBase;
-  void (*startServices)() = &StartServices;
+  std::string serverBase = ServerBaseAddress();
+  // Run first by FormCreate; the program's entry hands in the service start.
+  void (*startServices)() = nullptr;
 };
 
 class TMainForm final : public SupervisedWindow, public ControlDisplayView {
@@ -53,6 +54,8 @@ class TMainForm final : public SupervisedWindow, public ControlDisplayView {
   void FormPaint();
   void Timer1Timer();
   void Help2Click();
+  // Opens the address in the user's web browser.
+  static void OpenInWebBrowser(const std::string& address);
   void WebBrowser1BeforeNavigate2(IDispatch* pDisp, VARIANT* URL, VARIANT* Flags,
                                   VARIANT* TargetFrameName, VARIANT* PostData, VARIANT* Headers,
                                   VARIANT_BOOL* Cancel);

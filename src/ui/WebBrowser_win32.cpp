@@ -240,13 +240,4 @@ bool StartsWithPrefixA(const char* address, const char* prefix) {
                           static_cast<int>(n)) == CSTR_EQUAL;
 }
 
-void SetBrowserEmulation(const wchar_t* exeName) {
-  // 11001: the newest engine's standards mode, whatever the page declares.
-  const DWORD mode = 11001;
-  ::RegSetKeyValueW(HKEY_CURRENT_USER,
-                    L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\"
-                    L"FEATURE_BROWSER_EMULATION",
-                    exeName, REG_DWORD, &mode, sizeof mode);
-}
-
 }  // namespace wendrix

@@ -44,8 +44,4 @@ class TWebBrowser {
 // default locale and no flags. A shorter address never does.
 bool StartsWithPrefixA(const char* address, const char* prefix);
 
-// Per user: pages in the browser control of the program named exeName
-// render in the current engine's standards mode instead of IE 7's.
-void SetBrowserEmulation(const wchar_t* exeName);
-
 }  // namespace wendrix

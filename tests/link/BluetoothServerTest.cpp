@@ -1,7 +1,7 @@
 // The Bluetooth listener's passes against fake entries in Winsock2Entries
 // and a fake sleep: no radio, no bus, no real waiting.
 #include <gtest/gtest.h>
-#include <signal.h>
+#include <csignal>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>

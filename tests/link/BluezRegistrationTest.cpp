@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
+#include <csignal>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -496,7 +496,7 @@ TEST_F(BluezRegistration, ProfileObjectAnswersBluez) {
   sd_bus* peer = Connect(bus_.address());
   ASSERT_NE(peer, nullptr);
   auto call = [&](const char* member, const char* types, auto... args) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     sd_bus_message* reply = nullptr;
     const int r = sd_bus_call_method(peer, registrant.c_str(), kProfileObjectPath,
                                      "org.bluez.Profile1", member, &error, &reply, types, args...);

@@ -39,6 +39,8 @@ void CloseWithReset(int fd);
 void CloseClient(int fd);
 // Ends the client's direction of the stream; reading goes on.
 void EndWrites(int fd);
+// The client's own port, as its peer sees it.
+uint16_t LocalPort(int fd);
 
 int OpenUdpClient();
 bool SendDatagramTo(int fd, uint16_t port, std::span<const uint8_t> bytes);
@@ -58,5 +60,12 @@ inline std::vector<uint8_t> Concat(std::span<const uint8_t> a, std::span<const u
 
 size_t OpenDescriptorCount();
 size_t ThreadCount();
+// Starts and joins a thread and waits until the system lists it no more,
+// so that a thread count taken next holds still (a sanitizer's runtime
+// starts a thread of its own with the first one); false if it stays listed.
+bool SettleThreads();
+// Lets the process have at least n descriptors open where the system
+// limits them per process; false when it cannot.
+bool AllowDescriptors(size_t n);
 
 }  // namespace wendrix::test

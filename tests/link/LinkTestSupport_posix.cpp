@@ -5,8 +5,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <string>
+#include <thread>
 
 namespace wendrix::test {
 
@@ -29,6 +33,12 @@ int ConnectLoopback(uint16_t port) {
     return -1;
   }
   return fd;
+}
+
+uint16_t LocalPort(int fd) {
+  sockaddr_in a{};
+  socklen_t length = sizeof a;
+  return getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0 ? ntohs(a.sin_port) : 0;
 }
 
 long ClientSend(int fd, const uint8_t* data, size_t length) {
@@ -77,5 +87,23 @@ static size_t CountEntries(const char* path) {
 
 size_t OpenDescriptorCount() { return CountEntries("/proc/self/fd"); }
 size_t ThreadCount() { return CountEntries("/proc/self/task"); }
+
+bool SettleThreads() {
+  // A joined thread may still be listed for a moment.
+  pid_t helper = 0;
+  std::thread([&] { helper = gettid(); }).join();
+  const std::string listed = "/proc/self/task/" + std::to_string(helper);
+  return Eventually([&] { return access(listed.c_str(), F_OK) != 0; });
+}
+
+bool AllowDescriptors(size_t n) {
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  if (files.rlim_cur < n && files.rlim_max >= n) {
+    files.rlim_cur = n;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  return files.rlim_cur >= n;
+}
 
 }  // namespace wendrix::test

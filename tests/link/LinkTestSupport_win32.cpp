@@ -7,6 +7,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace wendrix::test {
 
@@ -35,6 +36,12 @@ int ConnectLoopback(uint16_t port) {
     return -1;
   }
   return FromSystemSocket(s);
+}
+
+uint16_t LocalPort(int fd) {
+  sockaddr_in a{};
+  int length = sizeof a;
+  return ::getsockname(Sys(fd), reinterpret_cast<sockaddr*>(&a), &length) == 0 ? ntohs(a.sin_port) : 0;
 }
 
 long ClientSend(int fd, const uint8_t* data, size_t length) {
@@ -94,5 +101,14 @@ size_t ThreadCount() {
   ::CloseHandle(snapshot);
   return n;
 }
+
+// A joined thread has ended: the system lists it no more.
+bool SettleThreads() {
+  std::thread([] {}).join();
+  return true;
+}
+
+// Windows sets no per-process limit on sockets.
+bool AllowDescriptors(size_t) { return true; }
 
 }  // namespace wendrix::test

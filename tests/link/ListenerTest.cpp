@@ -5,7 +5,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
-#include <time.h>
+#include <ctime>
 #include <unistd.h>
 
 #include <gtest/gtest.h>

@@ -5,6 +5,7 @@
 #include <sched.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -15,16 +16,23 @@
 namespace wendrix {
 
 // The system's interface query and broadcast sends, for as long as it lives.
+// Entries that are the system's already are not written: service threads
+// of earlier tests, ended but never joined, read them without a lock.
 class SystemNetworkCalls {
  public:
   SystemNetworkCalls() : saved_(Winsock2Entries), savedSockets_(BroadcastSockets) {
-    Winsock2Entries = Winsock2EntryPoints{};
-    LoadWinsock2();
-    BroadcastSockets = kSystemBroadcastSockets;
+    if (!Winsock2Entries.library) {
+      LoadWinsock2();  // replaces every entry a fake set
+      restoreEntries_ = true;
+    }
+    if (std::memcmp(&BroadcastSockets, &kSystemBroadcastSockets, sizeof BroadcastSockets) != 0) {
+      BroadcastSockets = kSystemBroadcastSockets;
+      restoreSockets_ = true;
+    }
   }
   ~SystemNetworkCalls() {
-    Winsock2Entries = saved_;
-    BroadcastSockets = savedSockets_;
+    if (restoreEntries_) Winsock2Entries = saved_;
+    if (restoreSockets_) BroadcastSockets = savedSockets_;
   }
   SystemNetworkCalls(const SystemNetworkCalls&) = delete;
   SystemNetworkCalls& operator=(const SystemNetworkCalls&) = delete;
@@ -32,6 +40,8 @@ class SystemNetworkCalls {
  private:
   Winsock2EntryPoints saved_;
   BroadcastSocketEntries savedSockets_;
+  bool restoreEntries_ = false;
+  bool restoreSockets_ = false;
 };
 
 // Runs `body` on a thread that lives in a new network namespace set up by

@@ -12,6 +12,7 @@
 #include "protocol/Protocol.h"
 
 // The Bluetooth listener is created and dropped on purpose: nothing keeps it.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the sanitizer runtime looks for this name
 extern "C" const char* __lsan_default_suppressions() { return "leak:StartServices\n"; }
 
 namespace wendrix::test {

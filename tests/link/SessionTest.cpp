@@ -2,6 +2,7 @@
 
 #include "LinkFixture.h"
 #include "decode/LegacyDecoder.h"
+#include "joystick/StatusRecord.h"
 
 namespace wendrix::test {
 namespace {
@@ -210,6 +211,49 @@ TEST_F(LinkTest, LegacyChunkOfStaleRecordsStillRaisesTheFlag) {
   EXPECT_TRUE(Eventually([] { return gState.wifiDataSeen.load(); }));
   ASSERT_TRUE(UpdateCountReaches(2));
   EXPECT_EQ(Updates().back().axisX, 700);
+}
+
+// The pages name the Wi-Fi phone that delivers data, never a connection
+// that got no further than the greeting.
+TEST_F(LinkTest, ThePeerShownIsTheStreamThatLastDeliveredData) {
+  gStatus.wifiPeerAddress = 0;
+  gStatus.wifiPeerPort = 0;
+  const auto shows = [](int fd) {
+    return Eventually([fd] { return gStatus.wifiPeerPort.load() == LocalPort(fd); });
+  };
+
+  const int phone = Open();
+  ASSERT_TRUE(SendAll(phone, Concat(BuildLegacyOpening(), BuildLegacyRecord({1, 1111, 2222, 0}))));
+  ASSERT_TRUE(UpdateWithX(1111));
+  ASSERT_TRUE(shows(phone));
+  EXPECT_EQ(gStatus.wifiPeerAddress.load(), 0x0100007Fu) << "127.0.0.1 in network order";
+
+  // A stranger that connects and leaves, or stops inside the handshake.
+  const int stranger = Open();
+  Close(stranger);
+  const int halfway = Open();
+  const auto opening = BuildLegacyOpening();
+  ASSERT_TRUE(SendAll(halfway, std::span(opening).first(6)));
+  ASSERT_TRUE(SendAll(phone, BuildLegacyRecord({2, 1112, 2222, 0})));
+  ASSERT_TRUE(UpdateWithX(1112));
+  EXPECT_TRUE(shows(phone));
+  Close(halfway);
+
+  // A framed stream is named once its first frame arrives, and the phone
+  // that sends after it is named again.
+  const int framed = Open();
+  EXPECT_FALSE(Eventually([&] { return gStatus.wifiPeerPort.load() == LocalPort(framed); }, 200ms));
+  ASSERT_TRUE(SendAll(framed, Frame(100)));
+  ASSERT_TRUE(UpdateWithX(16384 + 100));
+  EXPECT_TRUE(shows(framed));
+  ASSERT_TRUE(SendAll(phone, BuildLegacyRecord({3, 1113, 2222, 0})));
+  EXPECT_TRUE(shows(phone));
+
+  // Bluetooth streams leave the Wi-Fi peer alone.
+  const int radio = Open(LinkKind::Bluetooth);
+  ASSERT_TRUE(SendAll(radio, Frame(200)));
+  ASSERT_TRUE(UpdateWithX(16384 + 200));
+  EXPECT_TRUE(shows(phone));
 }
 
 TEST_F(LinkTest, EachLinkRaisesItsOwnFlag) {

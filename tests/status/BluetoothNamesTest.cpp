@@ -19,7 +19,10 @@ namespace fs = std::filesystem;
 constexpr uint64_t kPhone = 0xA5A4A3A2A107;
 constexpr const char* kPhonePath = "/org/bluez/hci1/dev_A5_A4_A3_A2_A1_07";
 
+std::atomic<int> gAliasAsked{0};
+
 int GetAlias(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*, sd_bus_error*) {
+  ++gAliasAsked;
   return sd_bus_message_append(reply, "s", "Ann's <phone>");
 }
 const sd_bus_vtable kDevice[] = {
@@ -61,7 +64,9 @@ class BluetoothNames : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(bus_.ready()) << bus_.log();
     setenv("DBUS_SYSTEM_BUS_ADDRESS", bus_.address().c_str(), 1);
-    root_ = fs::temp_directory_path() / ("wendrix-names-" + std::to_string(getpid()));
+    // A tree of each test's own: the names are kept per tree.
+    root_ = fs::temp_directory_path() / ("wendrix-names-" + std::to_string(getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     // The adapters as sysfs lists them: hci0 and hci1, and a connection of hci1.
     for (const char* entry : {"hci0", "hci1", "hci1:11"})
       fs::create_directories(root_ / "sys/class/bluetooth" / entry);
@@ -85,11 +90,36 @@ TEST_F(BluetoothNames, ComeFromTheDeviceBehindWhicheverAdapterKnowsIt) {
 }
 
 TEST_F(BluetoothNames, AreEmptyWithoutBluezOrWithoutAdapters) {
-  // No org.bluez on the bus.
-  EXPECT_EQ(BluetoothDeviceName(kPhone + 2, root_.string()), "");
-  // No adapters at all.
+  {
+    SCOPED_TRACE("adapters, but no org.bluez on the bus");
+    EXPECT_EQ(BluetoothDeviceName(kPhone, root_.string()), "");
+  }
   FakeBluezDevices bluez(bus_.address());
-  EXPECT_EQ(BluetoothDeviceName(kPhone, (root_ / "nothing").string()), "");
+  ASSERT_TRUE(bluez.serving());
+  const int asked = gAliasAsked;
+  {
+    SCOPED_TRACE("BlueZ knows the phone, but the system lists no adapter");
+    const fs::path none = root_ / "no-adapters";
+    fs::create_directories(none / "sys/class/bluetooth/hci1:11");
+    EXPECT_EQ(BluetoothDeviceName(kPhone, none.string()), "");
+    EXPECT_EQ(BluetoothDeviceName(kPhone, (root_ / "no-sysfs").string()), "");
+  }
+  EXPECT_EQ(gAliasAsked, asked) << "BlueZ is asked only through an adapter";
+  EXPECT_EQ(BluetoothDeviceName(kPhone, root_.string()), "Ann's <phone>") << "the same bus serves the name";
+}
+
+// A first look-up that found nothing (BlueZ not up yet, or too slow) is
+// not the last word, but it is not repeated on every page either.
+TEST_F(BluetoothNames, AnEmptyAnswerIsAskedAgainLaterAndANameIsKept) {
+  EXPECT_EQ(BluetoothDeviceName(kPhone, root_.string()), "");
+  FakeBluezDevices bluez(bus_.address());
+  ASSERT_TRUE(bluez.serving());
+  EXPECT_EQ(BluetoothDeviceName(kPhone, root_.string(), std::chrono::hours(1)), "") << "kept until the retry";
+  EXPECT_EQ(BluetoothDeviceName(kPhone, root_.string(), std::chrono::milliseconds(0)), "Ann's <phone>");
+  const int asked = gAliasAsked;
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(BluetoothDeviceName(kPhone, root_.string(), std::chrono::milliseconds(0)), "Ann's <phone>");
+  EXPECT_EQ(gAliasAsked, asked) << "a name found is not asked for again";
 }
 
 }  // namespace

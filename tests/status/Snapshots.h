@@ -2,13 +2,22 @@
 // what the pages show.
 #pragma once
 
-#include <arpa/inet.h>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include "status/StatusPages.h"
 
 namespace wendrix::test {
 
-inline uint32_t Address(const char* text) { return inet_addr(text); }
+// A dotted IPv4 address in network order.
+inline uint32_t Address(const char* text) {
+  unsigned char bytes[4] = {};
+  std::sscanf(text, "%hhu.%hhu.%hhu.%hhu", &bytes[0], &bytes[1], &bytes[2], &bytes[3]);
+  uint32_t address = 0;
+  std::memcpy(&address, bytes, sizeof address);
+  return address;
+}
 
 inline StatusSnapshot HealthySnapshot() {
   StatusSnapshot s;

@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -12,6 +11,7 @@ namespace wendrix {
 namespace {
 
 constexpr uint16_t kPort = 40123;
+constexpr std::string_view kRoot = "/0123456789abcdef0123456789abcdef";
 
 class FixedSource final : public LiveSource {
  public:
@@ -26,11 +26,12 @@ struct Reply {
   std::string body;
 };
 
-Reply Ask(const std::string& method, const std::string& target,
-           const std::string& host = "127.0.0.1:40123") {
-  const std::string text = method + " " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+// Asks for `target` below `root`.
+Reply Ask(const std::string& method, const std::string& target, const std::string& host = "127.0.0.1:40123",
+          std::string_view root = kRoot) {
+  const std::string text = method + " " + std::string(root) + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
   FixedSource live;
-  const std::string response = AnswerRequest(ParseHttpRequest(text), kPort, live);
+  const std::string response = AnswerRequest(ParseHttpRequest(text), kPort, kRoot, live);
   Reply a;
   a.status = std::stoi(response.substr(9, 3));
   const size_t end = response.find("\r\n\r\n");
@@ -95,17 +96,42 @@ TEST(StatusSite, RefusesOtherMethodsPathsAndHosts) {
     EXPECT_EQ(Ask("GET", "/zodevur_app/en/waiting.php?v=5.1", host).status, 403) << host;
   EXPECT_EQ(Ask("GET", "/zodevur_app/en/waiting.php?v=5.1", "LocalHost:40123").status, 200);
   FixedSource live;
-  EXPECT_EQ(AnswerRequest(ParseHttpRequest("GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n"), kPort,
+  EXPECT_EQ(AnswerRequest(ParseHttpRequest("GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n"), kPort, kRoot,
                           live).substr(0, 12),
             "HTTP/1.1 400");
+}
+
+// Every user and program on the PC shares loopback: only an address that
+// carries the server's secret reaches a page, and a refusal does not give
+// the secret away.
+TEST(StatusSite, OnlyAddressesBelowTheSecretReachThePages) {
+  const std::string secret(kRoot);
+  std::string flipped = secret;
+  flipped.back() = 'e';
+  std::string upper = secret;
+  upper[11] = 'A';
+  for (const std::string& root : {std::string(), std::string("/"), secret.substr(0, secret.size() - 1),
+                                  secret + "0", flipped, upper, "/zodevur_app" + secret, secret + "/"}) {
+    for (const char* target : {"/zodevur_app/en/waiting.php?v=5.1", "/zodevur_app/en/links/help.php?v=5.1",
+                               "/zodevur_app/en/live.php?part=waiting&since=00ff"}) {
+      const Reply a = Ask("GET", target, "127.0.0.1:40123", root);
+      EXPECT_EQ(a.status, 404) << root << target;
+      EXPECT_EQ(a.body.find(secret.substr(1)), std::string::npos) << "the refusal names the secret";
+      EXPECT_EQ(a.head.find(secret.substr(1)), std::string::npos);
+    }
+    const std::string request = "GET " + root + "/zodevur_app/en/live.php?since=1 HTTP/1.1\r\nHost: 127.0.0.1:40123\r\n\r\n";
+    EXPECT_FALSE(WaitingLiveRequest(ParseHttpRequest(request), kPort, kRoot)) << root;
+  }
+  EXPECT_EQ(Ask("GET", "/zodevur_app/en/links/help.php?v=5.1").status, 200);
 }
 
 // Only a GET of live.php from the server's own host that names a tag may
 // be held; the tag tells renderings apart.
 TEST(StatusSite, OnlyALiveRequestWithATagMayWait) {
   auto wait = [](const std::string& method, const std::string& target, const std::string& host = "127.0.0.1:40123") {
-    return WaitingLiveRequest(ParseHttpRequest(method + " " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n"),
-                              kPort);
+    return WaitingLiveRequest(
+        ParseHttpRequest(method + " " + std::string(kRoot) + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n"),
+        kPort, kRoot);
   };
   const auto held = wait("GET", "/zodevur_app/en/live.php?part=connected&since=00ff&t=5");
   ASSERT_TRUE(held);
@@ -169,13 +195,14 @@ TEST(StatusSite, WaitingCheckNamesEachProblemWithItsFix) {
     const char* name;
     void (*spoil)(StatusSnapshot&);
     const char* problem;
-    const char* fix;
+    std::string fix;
   };
+  const PlatformAdvice& advice = Advice();
   for (const Case& c : {
            Case{"port", [](StatusSnapshot& s) { s.tcp = ListenerState::kPortBusy; },
-                "Another program holds port 41503", "ss -tulpn"},
+                "Another program holds port 41503", advice.findPortOwner},
            Case{"joystick", [](StatusSnapshot& s) { s.joystick = JoystickState::kMissing; },
-                "virtual joystick is not available", "modprobe uinput"},
+                "virtual joystick is not available", advice.joystickMissing},
            Case{"no address", [](StatusSnapshot& s) { s.announced.clear(); },
                 "no network address", "Wi-Fi network (or cable) that the phone uses"},
            Case{"send", [](StatusSnapshot& s) { s.announced[0].lastSend = SendResult::kFailed; },
@@ -193,10 +220,18 @@ TEST(StatusSite, WaitingCheckNamesEachProblemWithItsFix) {
                   s.system.firewall.fix = "sudo ufw allow 41503";
                 },
                 "cannot tell whether ufw lets 41503 in", "sudo ufw allow 41503"},
+           // Not known to be on, and nothing lets the port in: it may well block.
+           Case{"firewall maybe",
+                [](StatusSnapshot& s) {
+                  s.system.firewall.active = Answer::kUnknown;
+                  s.system.firewall.allowsLinkPort = Answer::kNo;
+                  s.system.firewall.fix = "sudo ufw allow 41503";
+                },
+                "ufw may block port 41503", "sudo ufw allow 41503"},
            Case{"bluez", [](StatusSnapshot& s) { s.bluetooth = BluetoothState::kNoBluez; },
-                "Bluetooth is not available", "systemctl start bluetooth"},
+                "Bluetooth is not available", advice.startBluetooth},
            Case{"adapter", [](StatusSnapshot& s) { s.system.bluetoothAdapters = 0; },
-                "No Bluetooth adapter", "rfkill unblock"},
+                "No Bluetooth adapter", advice.noAdapter},
        }) {
     StatusSnapshot s = HealthySnapshot();
     c.spoil(s);

@@ -1,28 +1,19 @@
 // The page server on real loopback sockets: pages, bad and hostile
-// clients, and the live check against the running services.
+// clients, live parts held until they change, the window's feed, and the
+// connected page after a phone sent data. Both platforms.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <set>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "LinkFixture.h"
 #include "LinkTestSupport.h"
-#include "PrivateNetwork.h"
+#include "StatusServerFixture.h"
 #include "joystick/StatusRecord.h"
-#include "link/UdpClient.h"
-#include "link/UdpServer.h"
-#include "link/winsock2.h"
 #include "status/StatusPages.h"
 #include "status/StatusServer.h"
 #include "ui/Supervisor.h"
@@ -32,62 +23,12 @@ namespace {
 
 using namespace test;
 
-std::string Host(const StatusServer& server) { return "127.0.0.1:" + std::to_string(server.Port()); }
-
-std::string GetRequest(const StatusServer& server, std::string_view target) {
-  return "GET " + std::string(target) + " HTTP/1.1\r\nHost: " + Host(server) + "\r\n\r\n";
-}
-
-// Sends `request` and reads the answer up to the server's close.
-std::string Exchange(uint16_t port, std::string_view request) {
-  const int fd = ConnectLoopback(port);
-  if (fd < 0) return "no connection";
-  SendAll(fd, {reinterpret_cast<const uint8_t*>(request.data()), request.size()});
-  const std::vector<uint8_t> bytes = ReadBytes(fd, 1 << 20);
-  close(fd);
-  return {bytes.begin(), bytes.end()};
-}
-
-std::string Get(const StatusServer& server, std::string_view target) {
-  return Exchange(server.Port(), GetRequest(server, target));
-}
-
-int Status(const std::string& response) {
-  return response.size() >= 12 && response.starts_with("HTTP/1.1 ") ? std::stoi(response.substr(9, 3)) : 0;
-}
-
-bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
-
-constexpr std::string_view kWaiting = "/zodevur_app/en/waiting.php?v=5.1";
-
-class StatusServerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // A sanitizer's runtime starts a thread of its own with the first one.
-    // A joined thread may still be listed for a moment: it is not counted.
-    pid_t helper = 0;
-    std::thread([&] { helper = gettid(); }).join();
-    const std::string listed = "/proc/self/task/" + std::to_string(helper);
-    EXPECT_TRUE(Eventually([&] { return access(listed.c_str(), F_OK) != 0; }));
-    descriptors_ = OpenDescriptorCount();
-    threads_ = ThreadCount();
-  }
-  // Every socket and the thread of the server are gone once it stopped.
-  void ExpectAllReturned() {
-    EXPECT_TRUE(Eventually([&] { return OpenDescriptorCount() == descriptors_; }))
-        << OpenDescriptorCount() << " descriptors open, " << descriptors_ << " before";
-    EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads_; }));
-  }
-  size_t descriptors_ = 0;
-  size_t threads_ = 0;
-};
-
 TEST_F(StatusServerTest, AnswersBadRequestsWithTheirErrorsAndKeepsServing) {
   {
     StatusServer server;
     ASSERT_TRUE(server.Start(0));
     ASSERT_NE(server.Port(), 0);
-    EXPECT_EQ(server.BaseAddress(), "http://" + Host(server));
+    EXPECT_EQ(server.BaseAddress(), "http://" + Host(server) + server.Root());
     const std::string page = Get(server, kWaiting);
     EXPECT_EQ(Status(page), 200);
     EXPECT_TRUE(Contains(page, "Content-Type: text/html; charset=utf-8\r\n"));
@@ -102,6 +43,11 @@ TEST_F(StatusServerTest, AnswersBadRequestsWithTheirErrorsAndKeepsServing) {
         {"POST /zodevur_app/en/waiting.php HTTP/1.1\r\n" + host + "\r\n", 405},
         {"OPTIONS * HTTP/1.1\r\n" + host + "\r\n", 400},
         {"GET /etc/passwd HTTP/1.1\r\n" + host + "\r\n", 404},
+        // The pages' own addresses without this server's secret.
+        {"GET /zodevur_app/en/waiting.php?v=5.1 HTTP/1.1\r\n" + host + "\r\n", 404},
+        {"GET /0123456789abcdef0123456789abcdef/zodevur_app/en/links/help.php?v=5.1 HTTP/1.1\r\n" + host +
+             "\r\n",
+         404},
         {"GET /zodevur_app/en/waiting.php HTTP/1.1\r\nHost: attacker.example:" +
              std::to_string(server.Port()) + "\r\n\r\n",
          403},
@@ -113,8 +59,15 @@ TEST_F(StatusServerTest, AnswersBadRequestsWithTheirErrorsAndKeepsServing) {
       EXPECT_EQ(Status(Exchange(server.Port(), c.request)), c.status) << c.request.substr(0, 60);
       EXPECT_EQ(Status(Get(server, kWaiting)), 200) << "after " << c.request.substr(0, 60);
     }
+    // Another server's secret is not this one's.
+    StatusServer other;
+    EXPECT_NE(other.Root(), server.Root());
+    EXPECT_EQ(other.Root().size(), 33u);
+    EXPECT_EQ(Status(Exchange(server.Port(), "GET " + other.Root() + std::string(kWaiting) + " HTTP/1.1\r\n" +
+                                                 host + "\r\n")),
+              404);
     // A client that goes away without a word, or in the middle of its request.
-    close(ConnectLoopback(server.Port()));
+    CloseClient(ConnectLoopback(server.Port()));
     CloseWithReset(ConnectLoopback(server.Port()));
     EXPECT_EQ(Status(Get(server, kWaiting)), 200);
     server.Stop();
@@ -123,13 +76,7 @@ TEST_F(StatusServerTest, AnswersBadRequestsWithTheirErrorsAndKeepsServing) {
 }
 
 TEST_F(StatusServerTest, SlowAndSilentClientsAreDroppedWithoutKeepingOthersOut) {
-  rlimit files{};
-  getrlimit(RLIMIT_NOFILE, &files);
-  if (files.rlim_cur < 2000 && files.rlim_max >= 2000) {
-    files.rlim_cur = 2000;
-    setrlimit(RLIMIT_NOFILE, &files);
-  }
-  ASSERT_GE(files.rlim_cur, 2000u) << "too few descriptors allowed";
+  ASSERT_TRUE(AllowDescriptors(2000)) << "too few descriptors allowed";
   {
     StatusServer server({8, std::chrono::milliseconds(300)});
     ASSERT_TRUE(server.Start(0));
@@ -140,15 +87,16 @@ TEST_F(StatusServerTest, SlowAndSilentClientsAreDroppedWithoutKeepingOthersOut) 
     size_t sent = 0;
     std::string answer;
     while (sent < request.size()) {
-      if (send(slow, request.data() + sent, 1, MSG_NOSIGNAL) != 1) break;
+      if (ClientSend(slow, reinterpret_cast<const uint8_t*>(request.data()) + sent, 1) != 1) break;
       ++sent;
       std::this_thread::sleep_for(100ms);
       uint8_t byte;
-      if (recv(slow, &byte, 1, MSG_DONTWAIT) == 0) break;
+      if (ClientReadable(slow, std::chrono::steady_clock::now() + 1ms) && ClientReceive(slow, &byte, 1) <= 0)
+        break;
     }
     EXPECT_LT(sent, request.size()) << "the slow client got to finish its request";
     EXPECT_TRUE(PeerClosed(slow));
-    close(slow);
+    CloseClient(slow);
     EXPECT_GE(server.DroppedConnections(), 1u);
 
     // A thousand connections that send nothing, all open at once.
@@ -160,34 +108,11 @@ TEST_F(StatusServerTest, SlowAndSilentClientsAreDroppedWithoutKeepingOthersOut) 
     EXPECT_EQ(silent.size(), 1000u);
     EXPECT_EQ(Status(Get(server, kWaiting)), 200) << "silent connections kept a request out";
     EXPECT_GE(server.DroppedConnections(), 900u);
-    for (int fd : silent) close(fd);
+    for (int fd : silent) CloseClient(fd);
     EXPECT_EQ(Status(Get(server, kWaiting)), 200);
     server.Stop();
   }
   ExpectAllReturned();
-}
-
-// A live part that changes when the test says so.
-class SteppedLive final : public LiveSource {
- public:
-  std::string Render(LivePart) override {
-    renders.fetch_add(1);
-    return "<p>step " + std::to_string(step.load()) + "</p>";
-  }
-  std::atomic<int> step{0};
-  std::atomic<int> renders{0};
-};
-
-std::string HeaderValue(const std::string& response, std::string_view name) {
-  const size_t at = response.find("\r\n" + std::string(name) + ": ");
-  if (at == std::string::npos) return {};
-  const size_t from = at + name.size() + 4;
-  return response.substr(from, response.find("\r\n", from) - from);
-}
-
-std::string Body(const std::string& response) {
-  const size_t at = response.find("\r\n\r\n");
-  return at == std::string::npos ? std::string() : response.substr(at + 4);
 }
 
 TEST_F(StatusServerTest, ALiveRequestNamingWhatThePageShowsWaitsForAChange) {
@@ -210,8 +135,7 @@ TEST_F(StatusServerTest, ALiveRequestNamingWhatThePageShowsWaitsForAChange) {
     SendAll(held, {reinterpret_cast<const uint8_t*>(request.data()), request.size()});
     const int before = live.renders.load();
     ASSERT_TRUE(Eventually([&] { return live.renders.load() >= before + 3; }));
-    uint8_t byte;
-    EXPECT_EQ(recv(held, &byte, 1, MSG_DONTWAIT), -1) << "answered without a change";
+    EXPECT_FALSE(ClientReadable(held, std::chrono::steady_clock::now() + 50ms)) << "answered without a change";
     // Other requests are served meanwhile.
     EXPECT_EQ(Status(Get(server, kWaiting)), 200);
 
@@ -220,11 +144,11 @@ TEST_F(StatusServerTest, ALiveRequestNamingWhatThePageShowsWaitsForAChange) {
     SendAll(leaving, {reinterpret_cast<const uint8_t*>(request.data()), request.size()});
     const int seen = live.renders.load();
     ASSERT_TRUE(Eventually([&] { return live.renders.load() >= seen + 2; }));
-    close(leaving);
+    CloseClient(leaving);
 
     live.step = 1;
     const std::vector<uint8_t> bytes = ReadBytes(held, 1 << 16);
-    close(held);
+    CloseClient(held);
     const std::string answer(bytes.begin(), bytes.end());
     EXPECT_EQ(Status(answer), 200);
     EXPECT_EQ(Body(answer), "<p>step 1</p>");
@@ -250,7 +174,7 @@ TEST_F(StatusServerTest, AHeldLiveRequestIsAnsweredUnchangedAtTheEndOfItsHold) {
     const std::string request = GetRequest(server, "/zodevur_app/en/live.php?part=waiting&since=" + tag);
     SendAll(held, {reinterpret_cast<const uint8_t*>(request.data()), request.size()});
     server.Stop();
-    close(held);
+    CloseClient(held);
   }
   ExpectAllReturned();
 }
@@ -301,119 +225,6 @@ TEST_F(StatusServerTest, TheLiveFeedHandsOnEachChangeOnce) {
   ExpectAllReturned();
 }
 
-std::set<std::string> ThreadIds() {
-  std::set<std::string> ids;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-    ids.insert(entry.path().filename().string());
-  return ids;
-}
-
-// Times a thread gave up the processor to wait: each wake-up is one.
-long Waits(const std::string& thread) {
-  std::ifstream status("/proc/self/task/" + thread + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.starts_with("voluntary_ctxt_switches:")) return std::stol(line.substr(24));
-  return -1;
-}
-
-// With no client and nothing to look at for an hour, the server's thread
-// sleeps; a new feed and a stop still reach it at once (it would otherwise
-// sleep for the hour).
-TEST_F(StatusServerTest, AServerAtRestSleepsUntilAFeedOrAStopWakesIt) {
-  {
-    SteppedLive live;
-    StatusServer server({32, 3000ms, 1h, 20000ms, 1h}, &live);
-    const std::set<std::string> before = ThreadIds();
-    ASSERT_TRUE(server.Start(0));
-    std::string thread;
-    for (const std::string& id : ThreadIds())
-      if (!before.contains(id)) thread = id;
-    ASSERT_FALSE(thread.empty());
-    EXPECT_EQ(Status(Get(server, kWaiting)), 200);
-
-    const long rested = Waits(thread);
-    std::this_thread::sleep_for(1s);
-    EXPECT_LE(Waits(thread) - rested, 1) << "the server woke while nothing happened";
-
-    std::atomic<int> fed{0};
-    server.FeedLive(LivePart::kWaiting, [&](uint64_t, const std::string&) { fed.fetch_add(1); });
-    EXPECT_TRUE(Eventually([&] { return fed.load() == 1; }));
-    server.Stop();
-  }
-  ExpectAllReturned();
-}
-
-// Announces and serves inside a namespace with veth links.
-const char kVethSetup[] =
-    "ip link add wxa type veth peer name wxb; "
-    "ip addr add 198.18.0.1/24 dev wxa; ip addr add 198.19.0.1/16 dev wxa; "
-    "ip link set wxa up; ip link set wxb up";
-
-class StatusInNamespace : public StatusServerTest {
- protected:
-  SystemNetworkCalls calls_;
-};
-
-TEST_F(StatusInNamespace, WaitingPageListsEachAnnouncedAddressWithItsBroadcast) {
-  std::string before, after;
-  IN_PRIVATE_NETWORK(kVethSetup, [&] {
-    StatusServer server;
-    if (!server.Start(0)) return;
-    before = Get(server, kWaiting);
-    TUdpClient client;
-    client.AnnounceOnAllInterfaces();
-    after = Get(server, "/zodevur_app/en/live.php?part=waiting");
-    server.Stop();
-  });
-  EXPECT_EQ(Status(after), 200);
-  EXPECT_FALSE(Contains(before, "198.18.0.1 &rarr;"));
-  EXPECT_TRUE(Contains(after, "198.18.0.1 &rarr; 198.18.0.255 <span class=\"ok\">sent")) << after;
-  EXPECT_TRUE(Contains(after, "198.19.0.1 &rarr; 198.19.255.255")) << after;
-  EXPECT_FALSE(Contains(after, "127.0.0.1 &rarr;"));
-  ExpectAllReturned();
-}
-
-TEST_F(StatusInNamespace, WaitingPageSaysWhenAnotherProgramHoldsTheLinkPort) {
-  std::string held, freed;
-  IN_PRIVATE_NETWORK("true", [&] {
-    // Another program's sockets on TCP and UDP 41503.
-    const int tcpHolder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int udpHolder = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(41503);
-    bind(tcpHolder, reinterpret_cast<sockaddr*>(&any), sizeof any);
-    listen(tcpHolder, 1);
-    bind(udpHolder, reinterpret_cast<sockaddr*>(&any), sizeof any);
-
-    StatusServer server;
-    if (!server.Start(0)) return;
-    TTcpServer tcp(&OnWifiClientAccepted);
-    TUdpServer udp;
-    tcp.Start();
-    udp.Start();
-    Eventually([] {
-      return gStatus.tcpListener.load() == ListenerState::kPortBusy &&
-             gStatus.udpListener.load() == ListenerState::kPortBusy;
-    });
-    held = Get(server, "/zodevur_app/en/live.php?part=waiting");
-    close(tcpHolder);
-    close(udpHolder);
-    Eventually([&] { return tcp.ListeningPort() == 41503 && udp.ReceivingPort() == 41503; });
-    freed = Get(server, "/zodevur_app/en/live.php?part=waiting");
-    tcp.Stop();
-    udp.Stop();
-    server.Stop();
-  });
-  EXPECT_TRUE(Contains(held, "<th>TCP 41503</th><td><span class=\"bad\">another program holds port 41503"))
-      << held;
-  EXPECT_TRUE(Contains(held, "<th>UDP 41503</th><td><span class=\"bad\">another program holds port 41503"));
-  EXPECT_TRUE(Contains(held, "Another program holds port 41503, so phones cannot reach Wendrix."));
-  EXPECT_TRUE(Contains(freed, "<th>TCP 41503</th><td><span class=\"ok\">listening")) << freed;
-  EXPECT_TRUE(Contains(freed, "<th>UDP 41503</th><td><span class=\"ok\">listening"));
-  EXPECT_FALSE(Contains(freed, "Another program holds port 41503"));
-}
-
 // The window side of a tick, without sends.
 class QuietWindow final : public SupervisedWindow {
  public:
@@ -431,9 +242,6 @@ TEST_F(ConnectedPage, NamesTheLinkAndThePhonesAddressAfterAPhoneSentData) {
   StatusServer server;
   ASSERT_TRUE(server.Start(0));
   const int phone = Open(LinkKind::Wifi);
-  sockaddr_in local{};
-  socklen_t length = sizeof local;
-  getsockname(phone, reinterpret_cast<sockaddr*>(&local), &length);
   const uint64_t messagesBefore = gStatus.wifiMessages.load();
   const std::vector<uint8_t> frame = BuildFrame(BuildFramedMessage({1000, 0, 1, 0, 0}));
   ASSERT_TRUE(SendAll(phone, frame));
@@ -445,7 +253,7 @@ TEST_F(ConnectedPage, NamesTheLinkAndThePhonesAddressAfterAPhoneSentData) {
   const std::string page = Get(server, window.pages[0]);
   EXPECT_EQ(Status(page), 200);
   EXPECT_TRUE(Contains(page, "<tr><th>Wi-Fi</th><td><span class=\"ok\">active</span> since")) << page;
-  EXPECT_TRUE(Contains(page, "phone: 127.0.0.1:" + std::to_string(ntohs(local.sin_port))));
+  EXPECT_TRUE(Contains(page, "phone: 127.0.0.1:" + std::to_string(test::LocalPort(phone))));
   EXPECT_TRUE(Contains(page, "<tr><th>Bluetooth</th><td><span class=\"idle\">not used"));
   EXPECT_EQ(gStatus.wifiMessages.load(), messagesBefore + 1);
 

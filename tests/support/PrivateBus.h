@@ -4,7 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
-#include <signal.h>
+#include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>

@@ -1,9 +1,14 @@
-// The browser engine pane's own: the script that hands it a live part.
+// The browser engine pane's own: the script that hands it a live part,
+// would-be windows, and a page left without hand-overs.
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include "MainFormFixture.h"
+#include "joystick/StatusRecord.h"
 #include "status/StatusPages.h"
+#include "status/StatusServer.h"
 #include "ui/WebPages.h"
 
 namespace wendrix::test {
@@ -27,6 +32,42 @@ TEST_F(MainFormTest, LiveScriptsCarryAnyTextIntoThePage) {
                                 .arg(QString::fromStdString(LiveScript("x"))))
                 .toInt(),
             7);
+}
+
+// Windows a page opens without ever navigating them are not kept.
+TEST_F(MainFormTest, NewWindowsThatNeverNavigateAreFreed) {
+  WaitForLoad(Address(kWaitingPage));
+  QWebEnginePage* page = pane_->findChild<QWebEngineView*>()->page();
+  const auto windows = [&] { return page->findChildren<QWebEnginePage*>().size(); };
+  for (int i = 0; i < 5; ++i) Evaluate(pane_, QStringLiteral("window.open('', 'w%1') !== null").arg(i));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(windows(), 1) << "the last one asked for is kept, and only that";
+  Evaluate(pane_, QStringLiteral("window.open('', 'last').close()"));
+  ProcessEventsUntil([&] {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return windows() == 0;
+  });
+  EXPECT_EQ(pane_->Address().toString(), Address(kWaitingPage));
+}
+
+// Should the window stop handing parts over, the page's script asks the
+// server again after a few quiet seconds.
+TEST_F(BuiltInPages, APageLeftWithoutHandOversAsksTheServerAgain) {
+  Child<QTimer>("Timer1")->stop();
+  WaitForLoad(Address(kWaitingPage));
+  ProcessEventsUntil([&] { return driver_->Text().contains(QStringLiteral("Virtual joystick")); });
+  LocalStatusServer()->FeedLive(std::nullopt, {});
+  const JoystickState joystick = gStatus.joystick.load();
+  gStatus.joystick.store(JoystickState::kMissing);
+  QElapsedTimer waited;
+  waited.start();
+  bool shown = false;
+  while (!shown && waited.elapsed() < 15000) {
+    shown = driver_->Text().contains(QStringLiteral("cannot be made"));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  }
+  EXPECT_TRUE(shown) << "the page did not ask again";
+  gStatus.joystick.store(joystick);
 }
 
 }  // namespace

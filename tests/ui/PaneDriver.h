@@ -29,8 +29,9 @@ class PaneDriver {
   // Selects the first place where the text appears; the text selected.
   void Select(const QString& text);
   QString Selected();
-  // Scrolls the page to its end; how far down it is scrolled.
-  void ScrollToEnd();
+  // Scrolls the page so that its top `pixels` lie above the pane; how far
+  // down it is scrolled.
+  void ScrollTo(int pixels);
   int ScrollPosition();
 
  private:

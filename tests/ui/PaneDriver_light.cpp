@@ -81,10 +81,7 @@ void PaneDriver::Select(const QString& text) {
 
 QString PaneDriver::Selected() { return View(pane_)->textCursor().selectedText(); }
 
-void PaneDriver::ScrollToEnd() {
-  QScrollBar* bar = View(pane_)->verticalScrollBar();
-  bar->setValue(bar->maximum());
-}
+void PaneDriver::ScrollTo(int pixels) { View(pane_)->verticalScrollBar()->setValue(pixels); }
 
 int PaneDriver::ScrollPosition() { return View(pane_)->verticalScrollBar()->value(); }
 

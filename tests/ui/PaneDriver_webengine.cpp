@@ -67,9 +67,7 @@ void PaneDriver::Select(const QString& text) {
 
 QString PaneDriver::Selected() { return Evaluate(pane_, QStringLiteral("window.getSelection().toString()")).toString(); }
 
-void PaneDriver::ScrollToEnd() {
-  Evaluate(pane_, QStringLiteral("window.scrollTo(0, document.documentElement.scrollHeight)"));
-}
+void PaneDriver::ScrollTo(int pixels) { Evaluate(pane_, QStringLiteral("window.scrollTo(0, %1)").arg(pixels)); }
 
 int PaneDriver::ScrollPosition() { return Evaluate(pane_, QStringLiteral("Math.round(window.scrollY)")).toInt(); }
 

@@ -377,10 +377,12 @@ TEST_F(WindowEndToEnd, PhoneDrivesTheWindowAndSilenceReturnsItToIdle) {
       120s))
       << Slurp(dir_ / "program.log");
 
-  // The pane shows the program's own waiting page, served on 127.0.0.1.
+  // The pane shows the program's own waiting page, served on 127.0.0.1 to
+  // the pane alone: another program that finds the port and asks for the
+  // page's path is refused, as it does not know the path's secret.
   const std::vector<int> pagePorts = LoopbackPagePorts(program_.Pid());
   ASSERT_EQ(pagePorts.size(), 1u) << "no page server, or more than one";
-  EXPECT_EQ(StatusLine(pagePorts[0], "/zodevur_app/en/waiting.php?v=5.1"), "HTTP/1.1 200 OK");
+  EXPECT_EQ(StatusLine(pagePorts[0], "/zodevur_app/en/waiting.php?v=5.1"), "HTTP/1.1 404 Not Found");
   QImage waiting;
   EXPECT_TRUE(WaitFor(
       [&] {

@@ -32,7 +32,7 @@ bool UinputWritable() {
 std::string WheelEventNode() {
   std::error_code ec;
   for (fs::directory_iterator it("/sys/class/input", ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string entry = it->path().filename().string();
+    std::string entry = it->path().filename().string();
     if (entry.rfind("event", 0) != 0) continue;
     const fs::path dev = it->path() / "device";
     if (FirstLine(dev / "name") == kWheelName && FirstLine(dev / "id/vendor") == "1209" &&

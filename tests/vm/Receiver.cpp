@@ -4,6 +4,7 @@
 #include "app/Startup.h"
 
 // The services live until the process ends, as in the program.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the sanitizer runtime looks for this name
 extern "C" const char* __lsan_default_suppressions() { return "leak:StartServices\n"; }
 
 namespace wendrix::test {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "WheelEventNode.h"
+#include "WifiListening.h"
 
 namespace wendrix::test {
 

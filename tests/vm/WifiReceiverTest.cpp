@@ -6,8 +6,6 @@
 #include "LinkTestSupport.h"
 #include "Receiver.h"
 #include "joystick/ControlState.h"
-#include "link/TcpServer.h"
-#include "link/UdpServer.h"
 #include "protocol/Protocol.h"
 
 namespace wendrix::test {
@@ -20,11 +18,7 @@ class WifiToWheel : public ReceiverTest {
   void SetUp() override {
     ReceiverTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    ASSERT_TRUE(Eventually([] {
-      TTcpServer* tcp = gState.tcpServer.load();
-      TUdpServer* udp = gState.udpServer.load();
-      return tcp && udp && tcp->ListeningPort() == kLinkPort && udp->ReceivingPort() == kLinkPort;
-    })) << "the services do not listen on port " << kLinkPort;
+    ASSERT_TRUE(WifiListening()) << "the services do not listen on port " << kLinkPort;
   }
 
   // A stream that has been greeted.

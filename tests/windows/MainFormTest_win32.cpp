@@ -6,11 +6,18 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "WindowTestSupport_win32.h"
 #include "joystick/Repaint.h"
 #include "joystick/ControlState.h"
+#include "status/HttpRequest.h"
+#include "status/StatusPages.h"
 #include "ui/MainFormIds_win32.h"
 #include "ui/MainForm_win32.h"
 #include "ui/WebPages.h"
@@ -22,11 +29,24 @@ namespace ids = form_ids;
 using test::FindControl;
 using test::PumpUntil;
 
+// Live parts that never change.
+class StillLive final : public LiveSource {
+ public:
+  std::string Render(LivePart) override { return "<p>live</p>"; }
+};
+
+// The program's own pages, answered by its page server's code.
+std::string ProgramsAnswer(const std::string& request, unsigned short port, const std::string& root) {
+  static StillLive live;
+  return AnswerRequest(ParseHttpRequest(request), port, root, live);
+}
+
 class MainFormWin32Test : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     test::ClearOpenedAddresses();
-    server = new test::PageServer;
+    // Below a secret root, as the program's server.
+    server = new test::PageServer(&ProgramsAnswer, "/0123456789abcdef0123456789abcdef");
     PrepareMainForm();
     MainFormSetup setup;
     setup.serverBase = server->Base();
@@ -35,6 +55,9 @@ class MainFormWin32Test : public ::testing::Test {
     ::ShowWindow(form->Handle(), SW_SHOW);
     ASSERT_TRUE(PumpUntil([] { return server->WasAskedFor(std::string(kWaitingPage)); }))
         << "the pane never asked for the waiting page";
+    // Ticks come from the tests alone: Timer1's own could fall between a
+    // test's tick and what it looks for.
+    ::KillTimer(form->Handle(), 1);
   }
 
   static HWND Control(int id) { return FindControl(form->Handle(), id); }
@@ -94,6 +117,73 @@ TEST_F(MainFormWin32Test, LinksAreaOpensInTheDesktopBrowserOtherPagesInThePane) 
   EXPECT_FALSE(server->WasAskedFor(links)) << "the diverted address reached the server";
   EXPECT_FALSE(test::WasOpened(Address(capitals)));
   EXPECT_FALSE(test::WasOpened(Address(status)));
+}
+
+// Every link of the waiting page into the links area, followed as a click
+// in the pane would (Wine draws no page to click in), goes to the desktop's
+// browser with the address the page gives, and never to the server.
+TEST_F(MainFormWin32Test, LinksOfTheWaitingPageOpenInTheDesktopBrowser) {
+  const std::string page = ProgramsAnswer(
+      "GET " + server->Root() + std::string(kWaitingPage) + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+          std::to_string(server->Port()) + "\r\n\r\n",
+      server->Port(), server->Root());
+  const std::string waiting = Address(kWaitingPage);
+  const std::string origin = "http://127.0.0.1:" + std::to_string(server->Port());
+  std::vector<std::string> links;
+  for (size_t at = page.find("href=\""); at != std::string::npos; at = page.find("href=\"", at + 1)) {
+    const size_t from = at + 6;
+    const std::string href = page.substr(from, page.find('"', from) - from);
+    // Relative to the page's folder, or to the server's origin.
+    const std::string address = href.starts_with("/") ? origin + href
+                                                      : waiting.substr(0, waiting.rfind('/') + 1) + href;
+    if (IsLinksAddress(address, server->Base())) links.push_back(address);
+  }
+  ASSERT_FALSE(links.empty()) << "the waiting page has no link into the links area:\n" << page;
+  auto timesOpened = [](const std::string& address) {
+    const std::vector<std::string> opened = test::OpenedAddresses();
+    return std::count(opened.begin(), opened.end(), address);
+  };
+  for (const std::string& link : links) {
+    const size_t requestsBefore = server->Requests().size();
+    const auto openedBefore = timesOpened(link);
+    form->NavigateToPage(link.substr(server->Base().size()));
+    ASSERT_TRUE(PumpUntil([&] { return timesOpened(link) > openedBefore; })) << link << " never reached xdg-open";
+    EXPECT_EQ(server->Requests().size(), requestsBefore) << link << " reached the server";
+  }
+}
+
+// Serves the thread's messages but `kept` until done() or the time is up.
+bool PumpAllBut(UINT kept, const std::function<bool()>& done, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, kept - 1, PM_REMOVE) ||
+           ::PeekMessageW(&msg, nullptr, kept + 1, 0xFFFFFFFF, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() > end) return false;
+    ::Sleep(10);
+  }
+}
+
+// The pane's own event must not open anything itself: the open, which may
+// serve messages while it waits, is posted to run once the event is over.
+TEST_F(MainFormWin32Test, ADivertedLinkIsOpenedAfterThePanesEventReturns) {
+  const std::string links = "/zodevur_app/en/links/after.php";
+  auto openWaiting = [] {
+    MSG msg;
+    return ::PeekMessageW(&msg, form->Handle(), ids::kOpenDivertedLink, ids::kOpenDivertedLink,
+                          PM_NOREMOVE) != FALSE;
+  };
+  form->NavigateToPage(links);
+  ASSERT_TRUE(PumpAllBut(ids::kOpenDivertedLink, openWaiting, 15000)) << "the diverted link was not posted";
+  // Time enough for an open done inside the event to reach xdg-open.
+  PumpAllBut(ids::kOpenDivertedLink, [] { return false; }, 1500);
+  EXPECT_FALSE(test::WasOpened(Address(links))) << "opened inside the pane's event";
+  ASSERT_TRUE(PumpUntil([&] { return test::WasOpened(Address(links)); }));
+  EXPECT_FALSE(server->WasAskedFor(links));
 }
 
 TEST_F(MainFormWin32Test, TicksSwitchStatusLinesBoxesAndPage) {

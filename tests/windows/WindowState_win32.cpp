@@ -2,11 +2,14 @@
 //   window_state state      one line: status lines, bars, boxes
 //   window_state rect       the window's place on the screen: X Y WIDTH HEIGHT
 //   window_state layout     client width, steering bar's width, status line's height
+//   window_state themes     which of the bars and the first box are drawn themed
+//   window_state help       chooses Help > Help
 //   window_state close      asks the window to close
 // Exit code 1 when no window is there.
 #include <windows.h>
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
 #include <cstdio>
 #include <cstring>
@@ -65,6 +68,12 @@ int main(int argc, char** argv) {
     ::GetWindowRect(FindControl(form, ids::connectionTcpWaiting), &line);
     std::printf("client=%ld bar=%ld line=%ld\n", static_cast<long>(client.right),
                 static_cast<long>(bar.right - bar.left), static_cast<long>(line.bottom - line.top));
+  } else if (std::strcmp(argv[1], "themes") == 0) {
+    auto themed = [&](int id) { return ::GetWindowTheme(FindControl(form, id)) ? "themed" : "plain"; };
+    std::printf("steering=%s pedals=%s box=%s\n", themed(ids::ProgressBar1), themed(ids::ProgressBar2),
+                themed(ids::chk1));
+  } else if (std::strcmp(argv[1], "help") == 0) {
+    ::PostMessageW(form, WM_COMMAND, ids::Help2, 0);
   } else if (std::strcmp(argv[1], "close") == 0) {
     ::PostMessageW(form, WM_CLOSE, 0, 0);
   } else {

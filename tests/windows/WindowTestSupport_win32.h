@@ -15,15 +15,22 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace wendrix::test {
 
-// Serves every path with an empty page on a loopback port the system picks
-// and remembers each request's path.
+// Serves every path on a loopback port the system picks, below `root` ("/"
+// and a secret, or empty), and remembers each request's path below it. The
+// answer to a request (its whole text, the port and the root) comes from
+// `answer`; without one, every path is an empty page.
 class PageServer {
  public:
-  PageServer() {
+  using Answer =
+      std::function<std::string(const std::string& request, unsigned short port, const std::string& root)>;
+
+  explicit PageServer(Answer answer = {}, std::string root = {})
+      : answer_(std::move(answer)), root_(std::move(root)) {
     WSADATA data;
     ::WSAStartup(0x0101, &data);
     listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -43,7 +50,9 @@ class PageServer {
     thread_.join();
   }
 
-  std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  unsigned short Port() const { return port_; }
+  const std::string& Root() const { return root_; }
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_) + root_; }
 
   std::vector<std::string> Requests() {
     std::lock_guard lock(mutex_);
@@ -70,18 +79,23 @@ class PageServer {
       const size_t start = request.find(' ');
       const size_t end = start == std::string::npos ? start : request.find(' ', start + 1);
       if (end != std::string::npos) {
+        std::string path = request.substr(start + 1, end - start - 1);
+        if (path.starts_with(root_)) path.erase(0, root_.size());
         std::lock_guard lock(mutex_);
-        requests_.push_back(request.substr(start + 1, end - start - 1));
+        requests_.push_back(std::move(path));
       }
       // Never cached, as the program's own pages: every navigation asks again.
-      static const char kPage[] =
-          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
-          "Pragma: no-cache\r\nContent-Length: 13\r\n\r\n<html></html>";
-      ::send(client, kPage, sizeof kPage - 1, 0);
+      const std::string page =
+          answer_ ? answer_(request, port_, root_)
+                  : "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
+                    "Pragma: no-cache\r\nContent-Length: 13\r\n\r\n<html></html>";
+      ::send(client, page.data(), static_cast<int>(page.size()), 0);
       ::closesocket(client);
     }
   }
 
+  Answer answer_;
+  std::string root_;
   SOCKET listener_ = INVALID_SOCKET;
   unsigned short port_ = 0;
   std::atomic<bool> stop_{false};

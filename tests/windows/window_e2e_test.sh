@@ -6,12 +6,10 @@
 # Wine prefix whose wineserver starts inside it, and its own Xvfb display.
 # window_e2e_test.sh PROGRAM FAKE_VJOY_DLL WINDOW_STATE_EXE PADSIM WORK_DIR ARTIFACT_DIR
 set -euo pipefail
-if [ -z "${WENDRIX_E2E_INSIDE:-}" ]; then
-  [ -x "$4" ] || { echo "padsim not built ($4): build it with the debug preset"; exit 77; }
-  ns=(unshare -n)
-  [ "$(id -u)" -eq 0 ] || ns=(unshare -rn)
-  exec "${ns[@]}" -- env WENDRIX_E2E_INSIDE=1 "$0" "$@"
-fi
+[ -x "$4" ] || { echo "padsim not built ($4): build it with the debug preset"; exit 77; }
+# shellcheck source=own-test-env.sh
+. "$(dirname "$0")/own-test-env.sh"
+in_own_namespace "$@"
 program=$1 fakevjoy=$2 state=$3 padsim=$4 work=$5 artifacts=$6
 
 fail() {
@@ -32,18 +30,11 @@ ip addr add 198.18.0.1/24 dev wxe0
 ip link set wxe0 up
 nsenter -t "$peer" -n sh -c 'ip link set lo up && ip addr add 198.18.0.2/24 dev wxe1 && ip link set wxe1 up'
 
-displayfile=$(mktemp)
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$displayfile" </dev/null >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$displayfile")
-rm -f "$displayfile"
+start_display 1280x1024
 
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=mshtml=d
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
-mkdir -p "$WINEPREFIX" "$artifacts"
-wineserver -p </dev/null >/dev/null 2>&1
+start_wineserver
+mkdir -p "$artifacts"
 cleanup() {
   wineserver -k </dev/null >/dev/null 2>&1 || true
   kill "$xvfb" "$peer" 2>/dev/null || true
@@ -79,6 +70,9 @@ announcements() {  # heard on the veth peer within $1 s
 }
 
 idle='wifi=disconnected bluetooth=disconnected steering=0 pedals=0 boxes=00000000 enabled=0'
+at_dpi() { wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1; }
+# The prefix is kept from run to run; the last one left it at 144 dpi.
+at_dpi 96
 FAKE_VJOY_LOG="Z:$driverlog" wine "$app/wendrix.exe" </dev/null >/dev/null 2>&1 &
 wendrix=$!
 wait_state 60 "$idle"
@@ -142,7 +136,7 @@ kill "$sim" 2>/dev/null || true
 echo "--- at 150 %"
 for dpi in 96 144; do
   run_at() {
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1
+    at_dpi "$1"
     FAKE_VJOY_LOG="Z:$driverlog" wine "$app/wendrix.exe" </dev/null >/dev/null 2>&1 &
     wendrix=$!
     wait_state 60 "$idle"
