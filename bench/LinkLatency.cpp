@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "FakeDriver.h"
+#include "LatencySampling.h"
 #include "joystick/ControlState.h"
 #include "link/MessageThread.h"
 #include "link/TcpServer.h"
@@ -41,63 +42,9 @@
 #include "protocol/Protocol.h"
 
 using namespace wendrix;
-using Clock = std::chrono::steady_clock;
+using namespace wendrix::bench;
 
 namespace {
-
-int64_t Now() { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(); }
-
-// Arrival of the last message on the path being measured.
-std::atomic<int64_t> gArrivedAt{0};
-std::atomic<uint64_t> gArrivals{0};
-
-void Arrived() {
-  gArrivedAt.store(Now(), std::memory_order_relaxed);
-  gArrivals.fetch_add(1, std::memory_order_release);
-}
-
-void OnUpdate(const void*, void*) { Arrived(); }
-
-sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
-
-[[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "bench_link_latency: %s: %s\n", what, std::strerror(errno));
-  std::exit(1);
-}
-
-// The floor: the least a receiver can do, one recvfrom per datagram.
-class BareReceiver {
- public:
-  BareReceiver() {
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = Loopback(0);
-    socklen_t n = sizeof a;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Fail("bind");
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] {
-      uint8_t buffer[100];
-      while (recvfrom(fd_, buffer, sizeof buffer, 0, nullptr, nullptr) > 0) Arrived();
-    });
-  }
-  ~BareReceiver() {
-    shutdown(fd_, SHUT_RDWR);
-    thread_.join();
-    close(fd_);
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  int fd_;
-  uint16_t port_ = 0;
-  std::thread thread_;
-};
 
 // The same for a stream: one connection, one exact read per frame.
 class BareStreamReceiver {
@@ -130,32 +77,6 @@ class BareStreamReceiver {
   std::thread thread_;
 };
 
-struct Path {
-  const char* name;
-  std::vector<double> micros;
-  size_t lost = 0;
-};
-
-// Sends one message and waits for its arrival; the latency in µs, or a
-// negative value when nothing arrived within a second.
-template <typename Send>
-double Sample(Send send) {
-  const uint64_t before = gArrivals.load(std::memory_order_acquire);
-  const int64_t sent = Now();
-  send();
-  const int64_t deadline = sent + 1'000'000'000;
-  while (gArrivals.load(std::memory_order_acquire) == before) {
-    if (Now() > deadline) return -1;
-    std::this_thread::yield();
-  }
-  return static_cast<double>(gArrivedAt.load(std::memory_order_relaxed) - sent) / 1000.0;
-}
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
 
 // Sends `count` valid datagrams evenly over `seconds` and counts the
 // driver updates that follow.
@@ -201,13 +122,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  if (cpu >= 0) {
-    // Every thread made from here on inherits this.
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    if (sched_setaffinity(0, sizeof set, &set) != 0) Fail("sched_setaffinity");
-  }
+  if (cpu >= 0) PinToCpu(cpu);
 
   test::ResetProcessState();
   test::FakeDriver::Get().SetRecording(false);
@@ -237,11 +152,11 @@ int main(int argc, char** argv) {
   setsockopt(bareClient, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   if (connect(bareClient, reinterpret_cast<const sockaddr*>(&toBareStream), sizeof toBareStream) != 0) Fail("connect");
 
-  Path paths[] = {{"bare recvfrom (floor)", {}, 0},
-                  {"UDP datagram", {}, 0},
-                  {"framed TCP message", {}, 0},
-                  {"bare TCP recv (reference)", {}, 0}};
-  constexpr size_t kPaths = std::size(paths);
+  std::vector<Path> paths = {{"bare recvfrom (floor)", {}, 0},
+                             {"UDP datagram", {}, 0},
+                             {"framed TCP message", {}, 0},
+                             {"bare TCP recv (reference)", {}, 0}};
+  constexpr size_t kPaths = 4;
   auto datagram = BuildControlDatagram({0, 16384, 32768, 0});
   // Interleaved, so that changes in the machine's load touch all paths alike.
   for (size_t i = 0; i < samples + samples / 10; ++i) {
@@ -265,14 +180,7 @@ int main(int argc, char** argv) {
     if (gapMicros > 0) std::this_thread::sleep_for(std::chrono::microseconds(gapMicros));
   }
 
-  std::printf("latency from send to arrival, %zu samples per path, %s\n", samples,
-              cpu >= 0 ? ("all threads on CPU " + std::to_string(cpu)).c_str() : "threads on any CPU");
-  std::printf("%-24s %9s %9s %9s %9s %6s\n", "path", "p50 µs", "p99 µs", "p50/floor", "p99/floor", "lost");
-  const double floor50 = Percentile(paths[0].micros, 0.50), floor99 = Percentile(paths[0].micros, 0.99);
-  for (const Path& p : paths) {
-    const double p50 = Percentile(p.micros, 0.50), p99 = Percentile(p.micros, 0.99);
-    std::printf("%-24s %9.1f %9.1f %9.2f %9.2f %6zu\n", p.name, p50, p99, p50 / floor50, p99 / floor99, p.lost);
-  }
+  PrintPaths(paths, "latency from send to arrival", samples, cpu);
   std::printf("targets: p50/floor <= 1.20, p99/floor <= 1.50\n");
 
   if (rateSearch) {

@@ -422,6 +422,33 @@ std::string LiveScript(std::string_view html) {
   return script;
 }
 
+std::optional<std::string> ReplaceLivePart(std::string_view page, std::string_view live) {
+  const size_t id = page.find("id=\"live\"");
+  if (id == std::string_view::npos) return std::nullopt;
+  const size_t open = page.rfind('<', id);
+  if (open == std::string_view::npos || page.substr(open, 5) != "<div " || page.find('>', open) < id)
+    return std::nullopt;
+  const size_t start = page.find('>', id);
+  if (start == std::string_view::npos) return std::nullopt;
+  // The live part's own divs nest inside it.
+  size_t at = start + 1;
+  for (int depth = 1;;) {
+    at = page.find("div", at);
+    if (at == std::string_view::npos || at < 2) return std::nullopt;
+    const bool closing = page.substr(at - 2, 2) == "</";
+    const bool opening = page[at - 1] == '<';
+    const char after = at + 3 < page.size() ? page[at + 3] : '\0';
+    const bool whole = after == '>' || after == ' ' || after == '\t' || after == '\n' || after == '\r';
+    if (whole && closing && --depth == 0) break;
+    if (whole && opening) ++depth;
+    at += 3;
+  }
+  std::string text(page.substr(0, start + 1));
+  text += live;
+  text += page.substr(at - 2);
+  return text;
+}
+
 // Compares every byte whatever the first difference, so that the time an
 // answer takes tells nothing of how much of a secret was right.
 static bool SameText(std::string_view a, std::string_view b) {

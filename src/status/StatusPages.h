@@ -94,6 +94,9 @@ class LiveSource {
 // one the server may hold until the part changes.
 std::string LiveTag(std::string_view html);
 std::string LiveAnswer(std::string html, bool withBody);
+// The page with what its element of id "live" (a div) holds replaced by
+// `live`; none when the page has no such element or it does not end.
+std::optional<std::string> ReplaceLivePart(std::string_view page, std::string_view live);
 // A script that hands the live part and its tag to a page shown in the
 // window, through the page script's window.wendrixLive; nothing on other
 // pages.

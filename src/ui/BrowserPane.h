@@ -1,34 +1,48 @@
-// The browser pane's page: every navigation, the pane's own and the user's,
-// for the page and each frame, first goes to a filter that may cancel it.
+// The window's browser pane. Two kinds, one chosen when the program is
+// built: a light rich-text view of the pages (BrowserPane_light.cpp) and a
+// full browser engine (BrowserPane_webengine.cpp). Every navigation, the
+// pane's own and the user's, first goes to a filter that may cancel it.
 #pragma once
 
-#include <QPointer>
+#include <QString>
 #include <QUrl>
-#include <QWebEnginePage>
+#include <QWidget>
 #include <functional>
+#include <string>
 
 namespace wendrix {
 
-class TBrowserPage final : public QWebEnginePage {
+class TBrowserPane : public QWidget {
   Q_OBJECT
 
  public:
   // Sets cancel to stop the navigation.
   using BeforeNavigate = std::function<void(const QUrl& url, bool& cancel)>;
 
-  TBrowserPage(BeforeNavigate beforeNavigate, QObject* parent);
+  // The pane of this build.
+  static TBrowserPane* Create(BeforeNavigate beforeNavigate, QWidget* parent);
+
+  // Loads the address, unless the filter cancels it.
+  virtual void Navigate(const QUrl& address) = 0;
+  // Ends what the pane is loading.
+  virtual void Stop() = 0;
+  // Hands the page shown its live part (an HTML fragment) in place of the
+  // one it shows; a page without one is left alone.
+  virtual void ShowLive(const std::string& html) = 0;
+  // The address and title of the page shown.
+  virtual QUrl Address() const = 0;
+  virtual QString Title() const = 0;
+
+ signals:
+  // A page has been loaded and is shown, ok or not; a cancelled or stopped
+  // navigation shows none.
+  void Shown(const QUrl& address, bool ok);
 
  protected:
-  bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
-  // Links that ask for a new window pass the same filter; what it lets
-  // through loads in this page, as no second window exists. One would-be
-  // window is kept at a time, freed once it navigated, closed, or another
-  // one was asked for.
-  QWebEnginePage* createWindow(WebWindowType type) override;
-
- private:
-  BeforeNavigate beforeNavigate_;
-  QPointer<QWebEnginePage> newWindow_;
+  using QWidget::QWidget;
 };
+
+// What the pane of this build needs set before the QApplication exists.
+void PrepareBrowserPane();
 
 }  // namespace wendrix

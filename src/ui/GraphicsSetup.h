@@ -3,10 +3,8 @@
 
 namespace wendrix {
 
-// Shares the OpenGL contexts the browser engine needs, has the pane drawn in
-// software into the window's own backing store, keeps small updates on X11
-// from waiting for the X server and, when the effective user is root, turns
-// off the engine's sandbox, which refuses to start as root.
+// Keeps small updates on X11 from waiting for the X server, and sets what
+// the browser pane of this build needs (PrepareBrowserPane).
 void PrepareGraphics();
 
 }  // namespace wendrix

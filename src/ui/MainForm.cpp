@@ -23,7 +23,6 @@
 #include <QStyleOptionProgressBar>
 #include <QTextEdit>
 #include <QTimer>
-#include <QWebEngineView>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -192,6 +191,9 @@ class TCachedBar final : public QProgressBar {
     if (!held && isVisible()) update(ChangedColumns(from, value()));
   }
 
+  // No text is shown, so none is formatted for each new value.
+  QString text() const override { return isTextVisible() ? QProgressBar::text() : QString(); }
+
  protected:
   void paintEvent(QPaintEvent*) override {
     UpdateLook();
@@ -211,56 +213,63 @@ class TCachedBar final : public QProgressBar {
     look_ = look;
     for (const QPixmapCache::Key& key : keys_) QPixmapCache::remove(key);
     keys_.assign(values, {});
+    columns_.assign(values, {});
     return true;
+  }
+
+  size_t IndexOf(int shown) const {
+    return std::min(static_cast<size_t>(std::max(0, shown - minimum())), keys_.size() - 1);
   }
 
   // The picture of a position, in the look last updated.
   QPixmap Picture(int shown) {
-    const size_t index = std::min(static_cast<size_t>(std::max(0, shown - minimum())), keys_.size() - 1);
-    return CachedPicture(*this, keys_[index], palette().color(backgroundRole()), [&](QPainter& p) {
+    const size_t index = IndexOf(shown);
+    QPixmap picture = CachedPicture(*this, keys_[index], palette().color(backgroundRole()), [&](QPainter& p) {
       QStyleOptionProgressBar option;
       initStyleOption(&option);
       option.progress = shown;
       style()->drawControl(QStyle::CE_ProgressBar, &option, &p, this);
     });
+    if (columns_[index].empty()) columns_[index] = ColumnPrints(picture.toImage());
+    return picture;
+  }
+
+  // A fingerprint of each column of device pixels of a picture; none when
+  // its pixels cannot be read as such.
+  static std::vector<uint32_t> ColumnPrints(const QImage& image) {
+    if (image.depth() != 32) return {};
+    std::vector<uint32_t> prints(static_cast<size_t>(image.width()), 2166136261u);
+    for (int y = 0; y < image.height(); ++y) {
+      const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
+      for (size_t x = 0; x < prints.size(); ++x) prints[x] = (prints[x] ^ row[x]) * 16777619u;
+    }
+    return prints;
   }
 
   // The columns, in the widget's coordinates, where the pictures of two
-  // positions differ; the whole bar when the look changed or they cannot
-  // be compared.
+  // positions differ, told by their columns' fingerprints, worked out when
+  // each picture was drawn; the whole bar when the look changed or they
+  // cannot be compared.
   QRect ChangedColumns(int from, int to) {
     // In another look, what is shown differs everywhere.
     if (UpdateLook()) return rect();
-    const QImage before = Picture(from).toImage();
-    const QImage after = Picture(to).toImage();
-    if (before.size() != after.size() || before.format() != after.format() || before.depth() != 32)
-      return rect();
-    const int width = before.width();
-    int left = width;
-    int right = -1;
-    for (int y = 0; y < before.height(); ++y) {
-      const auto* a = reinterpret_cast<const quint32*>(before.constScanLine(y));
-      const auto* b = reinterpret_cast<const quint32*>(after.constScanLine(y));
-      for (int x = 0; x < left; ++x)
-        if (a[x] != b[x]) {
-          left = x;
-          break;
-        }
-      for (int x = width - 1; x > right; --x)
-        if (a[x] != b[x]) {
-          right = x;
-          break;
-        }
-    }
-    if (right < left) return {};
-    const qreal ratio = before.devicePixelRatio();
-    const int start = static_cast<int>(std::floor(left / ratio));
-    const int end = static_cast<int>(std::ceil((right + 1) / ratio));
+    if (columns_[IndexOf(from)].empty()) Picture(from);
+    if (columns_[IndexOf(to)].empty()) Picture(to);
+    const std::vector<uint32_t>& before = columns_[IndexOf(from)];
+    const std::vector<uint32_t>& after = columns_[IndexOf(to)];
+    if (before.empty() || before.size() != after.size()) return rect();
+    const auto left = std::mismatch(before.begin(), before.end(), after.begin()).first;
+    if (left == before.end()) return {};
+    const auto last = std::mismatch(before.rbegin(), before.rend(), after.rbegin()).first;
+    const qreal ratio = devicePixelRatioF();
+    const int start = static_cast<int>(std::floor(static_cast<double>(left - before.begin()) / ratio));
+    const int end = static_cast<int>(std::ceil(static_cast<double>(before.rend() - last) / ratio));
     return QRect(start, 0, end - start, height());
   }
 
   Look look_;
   std::vector<QPixmapCache::Key> keys_;
+  std::vector<std::vector<uint32_t>> columns_;
 };
 
 // A label drawn once into a transparent picture: the centre marks lie over
@@ -435,11 +444,12 @@ void TMainForm::CreateComponents() {
   ProgressBarFeedbackForce = AddBar(client, "ProgressBarFeedbackForce", {112, 225, 318, 17});
   ProgressBarFeedbackForce->hide();
 
-  WebBrowser1 = Named(new QWebEngineView(client), "WebBrowser1");
-  WebBrowser1->setPage(new TBrowserPage(
-      [this](const QUrl& url, bool& cancel) { WebBrowser1BeforeNavigate2(url, cancel); }, WebBrowser1));
+  WebBrowser1 = Named(TBrowserPane::Create(
+                           [this](const QUrl& url, bool& cancel) { WebBrowser1BeforeNavigate2(url, cancel); },
+                           client),
+                       "WebBrowser1");
   WebBrowser1->setGeometry(16, 275, 425, 276);
-  connect(WebBrowser1, &QWebEngineView::loadFinished, this, [this](bool ok) { FeedPane(ok); });
+  connect(WebBrowser1, &TBrowserPane::Shown, this, [this](const QUrl& shown) { FeedPane(shown); });
 
   Timer1 = Named(new QTimer(this), "Timer1");
   Timer1->setInterval(500);
@@ -487,28 +497,25 @@ void TMainForm::WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel) {
                       setup_.serverBase))
     return;
   cancel = true;
-  WebBrowser1->stop();
+  WebBrowser1->Stop();
   QDesktopServices::openUrl(url);
 }
 
-// The status page shown in the pane gets its live part handed to it when
-// it changes, so it asks the server for nothing; its script takes the part
-// through window.wendrixLive. Each page loaded gets a feed of its own, whose
-// first part is handed over at once. A load that failed while the pane
-// still shows the page fed (as a navigation the links filter refused does)
-// leaves that feed running. A feed for a page no longer shown is dropped.
-void TMainForm::FeedPane(bool loaded) {
+// A status page shown in the pane gets its live part handed to it when it
+// changes, so it asks the server for nothing. The feed follows the page the
+// pane shows: each page shown starts it afresh, and a navigation that shows
+// none (one the links filter cancels) leaves it running. A part meant for a
+// page no longer shown is dropped.
+void TMainForm::FeedPane(const QUrl& shown) {
   if (!setup_.liveFeed) return;
-  const QByteArray address = WebBrowser1->url().toEncoded();
-  if (!loaded && address == paneFed_) return;
-  paneFed_ = address;
-  const std::optional<LivePart> part = LivePartShown(
-      std::string_view(address.constData(), static_cast<size_t>(address.size())), setup_.serverBase);
+  const QByteArray address = shown.toEncoded();
+  const std::optional<LivePart> part =
+      LivePartShown(std::string_view(address.constData(), static_cast<size_t>(address.size())), setup_.serverBase);
   paneFeed_ = setup_.liveFeed->FeedLive(part, [this](uint64_t feed, const std::string& html) {
     QMetaObject::invokeMethod(
         this,
-        [this, feed, script = QString::fromStdString(LiveScript(html))] {
-          if (feed == paneFeed_) WebBrowser1->page()->runJavaScript(script);
+        [this, feed, html] {
+          if (feed == paneFeed_) WebBrowser1->ShowLive(html);
         },
         Qt::QueuedConnection);
   });
@@ -528,7 +535,7 @@ void TMainForm::ShowStatusControls(const StatusControls& visible) {
 }
 
 void TMainForm::NavigateToPage(std::string_view pathAndQuery) {
-  WebBrowser1->load(QUrl(QString::fromStdString(PageAddress(setup_.serverBase, pathAndQuery))));
+  WebBrowser1->Navigate(QUrl(QString::fromStdString(PageAddress(setup_.serverBase, pathAndQuery))));
 }
 
 void TMainForm::RepaintMainWindow() { RequestRepaint(); }

@@ -3,7 +3,6 @@
 // the components and forwards its events.
 #pragma once
 
-#include <QByteArray>
 #include <QMainWindow>
 #include <QUrl>
 #include <array>
@@ -21,9 +20,10 @@ class QMenu;
 class QProgressBar;
 class QTextEdit;
 class QTimer;
-class QWebEngineView;
 
 namespace wendrix {
+
+class TBrowserPane;
 
 // What the window is made with; tests replace the defaults.
 struct MainFormSetup {
@@ -63,7 +63,7 @@ class TMainForm final : public QMainWindow, public SupervisedWindow, public Cont
   void Timer1Timer();
   void Help2Click();
   void WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel);
-  void FeedPane(bool loaded);
+  void FeedPane(const QUrl& shown);
 
   MainFormSetup setup_;
   QGroupBox* grp1 = nullptr;
@@ -80,13 +80,12 @@ class TMainForm final : public QMainWindow, public SupervisedWindow, public Cont
   QProgressBar* ProgressBar2 = nullptr;
   QProgressBar* ProgressBarFeedbackForce = nullptr;
   std::array<QCheckBox*, 8> chk{};  // chk1 ... chk8
-  QWebEngineView* WebBrowser1 = nullptr;
+  TBrowserPane* WebBrowser1 = nullptr;
   QTimer* Timer1 = nullptr;
   QMenu* Help1 = nullptr;
   QAction* Help2 = nullptr;
   QAction* Version501 = nullptr;
   uint64_t paneFeed_ = 0;
-  QByteArray paneFed_;  // the address the feed is for
 };
 
 }  // namespace wendrix

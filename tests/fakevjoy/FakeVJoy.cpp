@@ -37,7 +37,9 @@ struct Fake {
     calls.clear();
     updateScript.assign(1, 1);
     nextUpdate = 0;
-    recording = true;
+    // Off for long runs that only need the driver's answers.
+    const char* r = std::getenv("FAKE_VJOY_RECORD");
+    recording = !(r && std::strcmp(r, "0") == 0);
     const char* e = std::getenv("FAKE_VJOY_ENABLED");
     enabled = e ? static_cast<int32_t>(std::strtol(e, nullptr, 0)) : 1;
     const char* a = std::getenv("FAKE_VJOY_ACQUIRE");

@@ -40,9 +40,11 @@ fi
 # Control data: dependencies from dpkg-shlibdeps, the maintainer scripts.
 dpkg-deb -e "$deb" "$work/control"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6webenginewidgets6 libevdev2 libsystemd0 libc6; do
+for lib in libqt6widgets6 libqt6network6 libevdev2 libsystemd0 libc6; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
+# The window's pane is the light one: no browser engine comes with it.
+if grep -qiE 'webengine|libqt6quick' <<<"$depends"; then fail "Depends pulls a browser engine: $depends"; fi
 for script in postinst postrm; do
   [ "$(stat -c %a "$work/control/$script")" = 755 ] || fail "$script is not executable"
   sh -n "$work/control/$script" || fail "$script is not valid sh"

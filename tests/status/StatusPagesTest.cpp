@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
 
+#include "Snapshots.h"
 #include "status/HttpRequest.h"
 #include "status/StatusPages.h"
 
@@ -152,29 +152,34 @@ TEST(StatusSite, OnlyALiveRequestWithATagMayWait) {
   EXPECT_EQ(LiveTag("<p>1 s</p>"), LiveTag("<p>1 s</p>"));
 }
 
-// A dotted IPv4 address in network order.
-uint32_t Address(const char* text) {
-  unsigned char bytes[4] = {};
-  std::sscanf(text, "%hhu.%hhu.%hhu.%hhu", &bytes[0], &bytes[1], &bytes[2], &bytes[3]);
-  uint32_t address = 0;
-  std::memcpy(&address, bytes, sizeof address);
-  return address;
+// The window splices each new live part into the page it shows, in place
+// of the one the page came with, nested divs and all.
+TEST(StatusSite, ALivePartReplacesTheOneInThePage) {
+  const std::string page = Ask("GET", "/zodevur_app/en/waiting.php?v=5.1").body;
+  ASSERT_NE(page.find("<p>LIVE-WAITING</p>"), std::string::npos);
+  const std::string live = "<div class=\"a\"><div>x</div>\n</div><div\tclass=\"b\">y</div><p>divider</p>";
+  const std::optional<std::string> spliced = ReplaceLivePart(page, live);
+  ASSERT_TRUE(spliced);
+  EXPECT_EQ(spliced->find("LIVE-WAITING"), std::string::npos);
+  const size_t at = spliced->find(live);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(spliced->substr(at + live.size(), 6), "</div>") << "ends where the live element ends";
+  EXPECT_EQ(spliced->substr(0, at), page.substr(0, page.find("<p>LIVE-WAITING</p>")));
+  // Again, into what it gave: the same page with the other part.
+  const std::optional<std::string> again = ReplaceLivePart(*spliced, "<p>LIVE-WAITING</p>");
+  ASSERT_TRUE(again);
+  EXPECT_EQ(*again, page);
+
+  EXPECT_FALSE(ReplaceLivePart(Ask("GET", "/zodevur_app/en/links/help.php?v=5.1").body, live)) << "no live part";
+  EXPECT_FALSE(ReplaceLivePart("<p id=\"live\">x</p>", live)) << "not a div";
+  EXPECT_FALSE(ReplaceLivePart("<div id=\"live\"><div>never closed</div>", live));
+  EXPECT_FALSE(ReplaceLivePart("<div id=\"live\"", live));
+  EXPECT_EQ(ReplaceLivePart("<div id=\"live\"></div>", "<b>z</b>"), "<div id=\"live\"><b>z</b></div>");
+  EXPECT_EQ(ReplaceLivePart("<div id=\"live\"><divider/></div >", "z"), "<div id=\"live\">z</div >");
 }
 
-StatusSnapshot HealthySnapshot() {
-  StatusSnapshot s;
-  s.system.computerName = "racing-pc";
-  s.system.bluetoothAdapters = 1;
-  s.system.firewall.name = "ufw";
-  s.system.firewall.active = Answer::kNo;
-  s.announced.push_back({Address("198.18.0.1"), Address("198.18.0.255"), SendResult::kSent});
-  s.announcePasses = 3;
-  s.tcp = s.udp = ListenerState::kListening;
-  s.bluetooth = BluetoothState::kRegistered;
-  s.bluetoothChannel = 5;
-  s.joystick = JoystickState::kReady;
-  return s;
-}
+using test::Address;
+using test::HealthySnapshot;
 
 TEST(StatusSite, WaitingCheckShowsEveryFactAndNoProblemWhenAllIsWell) {
   const std::string html = RenderWaitingLive(HealthySnapshot());

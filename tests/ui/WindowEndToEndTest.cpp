@@ -222,16 +222,38 @@ std::string DrivenMismatch(const QImage& idle, const QImage& now) {
   return "";
 }
 
-// The stripe along the top of each built-in page, and the column of the
-// window it is looked for in, below the controls.
-const QRgb kWaitingStripe = qRgb(0xd0, 0x8a, 0x00);
-const QRgb kConnectedStripe = qRgb(0x0a, 0x8a, 0x5a);
-constexpr int kPaneColumn = 16 + 200;
+// The colour of each built-in page's heading, and whether the pane (below
+// the controls) shows some of it.
+const QRgb kWaitingHeading = qRgb(0xb0, 0x6a, 0x00);
+const QRgb kConnectedHeading = qRgb(0x0a, 0x7a, 0x4a);
 
-bool PaneShows(const QImage& shot, QRgb stripe) {
+bool PaneShows(const QImage& shot, QRgb heading) {
+  int pixels = 0;
   for (int y = kControlsBottom; y < shot.height(); ++y)
-    if (shot.pixel(kPaneColumn, y) == stripe) return true;
-  return false;
+    for (int x = 16; x < 16 + 425; ++x) pixels += shot.pixel(x, y) == heading;
+  return pixels >= 20;
+}
+
+// Whether a library whose name holds `name` is mapped into the process.
+bool Maps(pid_t pid, const std::string& name) {
+  return Slurp("/proc/" + std::to_string(pid) + "/maps").find(name) != std::string::npos;
+}
+
+// The processes the program started.
+int Children(pid_t pid) {
+  int children = 0;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc", error)) {
+    const std::string stat = Slurp(entry.path() / "stat");
+    const size_t end = stat.rfind(')');
+    if (end == std::string::npos) continue;
+    std::istringstream fields(stat.substr(end + 2));
+    std::string state;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    children += parent == pid;
+  }
+  return children;
 }
 
 // Ports the process listens on at 127.0.0.1, 41503 aside: its page server.
@@ -365,10 +387,16 @@ TEST_F(WindowEndToEnd, PhoneDrivesTheWindowAndSilenceReturnsItToIdle) {
   EXPECT_TRUE(WaitFor(
       [&] {
         waiting = Shot();
-        return PaneShows(waiting, kWaitingStripe);
+        return PaneShows(waiting, kWaitingHeading);
       },
       60s))
       << "the pane does not show the built-in waiting page";
+  // The light pane's build shows it without a browser engine: no engine
+  // library in the process, and no helper processes.
+  EXPECT_EQ(Maps(program_.Pid(), "libQt6WebEngineCore"), BROWSER_ENGINE != 0);
+  if (BROWSER_ENGINE == 0) {
+    EXPECT_EQ(Children(program_.Pid()), 0);
+  }
   // The picture for the README, once the set-up check has filled in.
   WaitFor(
       [&] {
@@ -420,7 +448,7 @@ TEST_F(WindowEndToEnd, PhoneDrivesTheWindowAndSilenceReturnsItToIdle) {
       5s);
   driven.save(QString::fromLatin1(ARTIFACT_DIR "/wendrix-running.png"));
   EXPECT_EQ(mismatch, "") << Slurp(dir_ / "padsim-udp.log") << Slurp(dir_ / "padsim-tcp.log");
-  EXPECT_TRUE(WaitFor([&] { return PaneShows(Shot(), kConnectedStripe); }, 60s))
+  EXPECT_TRUE(WaitFor([&] { return PaneShows(Shot(), kConnectedHeading); }, 60s))
       << "the pane does not show the built-in connected page";
 
   // The phone falls silent.
