@@ -126,7 +126,8 @@ inline void PrintPaths(const std::vector<Path>& paths, const char* title, size_t
   const double floor50 = Percentile(paths[0].micros, 0.50), floor99 = Percentile(paths[0].micros, 0.99);
   for (const Path& p : paths) {
     const double p50 = Percentile(p.micros, 0.50), p99 = Percentile(p.micros, 0.99);
-    std::printf("%-34s %9.1f %9.1f %9.2f %9.2f %6zu\n", p.name, p50, p99, p50 / floor50, p99 / floor99, p.lost);
+    std::printf("%-34s %9.1f %9.1f %9.2f %9.2f %6zu\n", p.name, p50, p99, p50 / floor50, p99 / floor99,
+                p.lost);
   }
 }
 

@@ -53,7 +53,8 @@ class BareStreamReceiver {
     listening_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a = Loopback(0);
     socklen_t n = sizeof a;
-    if (bind(listening_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listening_, 1) != 0) Fail("listen");
+    if (bind(listening_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listening_, 1) != 0)
+      Fail("listen");
     getsockname(listening_, reinterpret_cast<sockaddr*>(&a), &n);
     port_ = ntohs(a.sin_port);
     thread_ = std::thread([this, frameSize] {
@@ -76,7 +77,6 @@ class BareStreamReceiver {
   uint16_t port_ = 0;
   std::thread thread_;
 };
-
 
 // Sends `count` valid datagrams evenly over `seconds` and counts the
 // driver updates that follow.
@@ -112,10 +112,14 @@ int main(int argc, char** argv) {
   int cpu = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--samples" && i + 1 < argc) samples = std::strtoul(argv[++i], nullptr, 10);
-    else if (a == "--gap-us" && i + 1 < argc) gapMicros = std::atoi(argv[++i]);
-    else if (a == "--no-rate") rateSearch = false;
-    else if (a == "--cpu" && i + 1 < argc) cpu = std::atoi(argv[++i]);
+    if (a == "--samples" && i + 1 < argc)
+      samples = std::strtoul(argv[++i], nullptr, 10);
+    else if (a == "--gap-us" && i + 1 < argc)
+      gapMicros = std::atoi(argv[++i]);
+    else if (a == "--no-rate")
+      rateSearch = false;
+    else if (a == "--cpu" && i + 1 < argc)
+      cpu = std::atoi(argv[++i]);
     else {
       std::fprintf(stderr, "usage: %s [--samples N] [--gap-us N] [--no-rate] [--cpu N]\n", argv[0]);
       return 2;
@@ -135,7 +139,8 @@ int main(int argc, char** argv) {
   BareReceiver bare;
   auto frame = BuildFrame(BuildFramedMessage({0, 0, 0, 0, 0}));
   BareStreamReceiver bareStream(frame.size());
-  while (!udp.ReceivingPort() || !tcp.ListeningPort()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (!udp.ReceivingPort() || !tcp.ListeningPort())
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   const int sender = socket(AF_INET, SOCK_DGRAM, 0);
   const sockaddr_in toBare = Loopback(bare.port());
@@ -150,7 +155,8 @@ int main(int argc, char** argv) {
   const int bareClient = socket(AF_INET, SOCK_STREAM, 0);
   const sockaddr_in toBareStream = Loopback(bareStream.port());
   setsockopt(bareClient, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  if (connect(bareClient, reinterpret_cast<const sockaddr*>(&toBareStream), sizeof toBareStream) != 0) Fail("connect");
+  if (connect(bareClient, reinterpret_cast<const sockaddr*>(&toBareStream), sizeof toBareStream) != 0)
+    Fail("connect");
 
   std::vector<Path> paths = {{"bare recvfrom (floor)", {}, 0},
                              {"UDP datagram", {}, 0},
@@ -166,16 +172,22 @@ int main(int argc, char** argv) {
     for (size_t k = 0; k < kPaths; ++k) {
       const size_t p = (i + k) % kPaths;
       us[p] = Sample([&] {
-        if (p == 0) sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&toBare), sizeof toBare);
-        if (p == 1) sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&toUdp), sizeof toUdp);
+        if (p == 0)
+          sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&toBare),
+                 sizeof toBare);
+        if (p == 1)
+          sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&toUdp),
+                 sizeof toUdp);
         if (p == 2) send(stream, frame.data(), frame.size(), MSG_NOSIGNAL);
         if (p == 3) send(bareClient, frame.data(), frame.size(), MSG_NOSIGNAL);
       });
     }
     for (size_t p = 0; p < kPaths; ++p) {
       if (warmUp) continue;
-      if (us[p] < 0) ++paths[p].lost;
-      else paths[p].micros.push_back(us[p]);
+      if (us[p] < 0)
+        ++paths[p].lost;
+      else
+        paths[p].micros.push_back(us[p]);
     }
     if (gapMicros > 0) std::this_thread::sleep_for(std::chrono::microseconds(gapMicros));
   }

@@ -37,7 +37,6 @@ using namespace wendrix::bench;
 
 namespace {
 
-
 // The services are the benchmark's own.
 void NoServices() {}
 
@@ -50,10 +49,14 @@ int main(int argc, char** argv) {
   double warmUp = 3;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--samples" && i + 1 < argc) samples = std::strtoul(argv[++i], nullptr, 10);
-    else if (a == "--gap-us" && i + 1 < argc) gapMicros = std::atoi(argv[++i]);
-    else if (a == "--cpu" && i + 1 < argc) cpu = std::atoi(argv[++i]);
-    else if (a == "--warm-up" && i + 1 < argc) warmUp = std::atof(argv[++i]);
+    if (a == "--samples" && i + 1 < argc)
+      samples = std::strtoul(argv[++i], nullptr, 10);
+    else if (a == "--gap-us" && i + 1 < argc)
+      gapMicros = std::atoi(argv[++i]);
+    else if (a == "--cpu" && i + 1 < argc)
+      cpu = std::atoi(argv[++i]);
+    else if (a == "--warm-up" && i + 1 < argc)
+      warmUp = std::atof(argv[++i]);
     else {
       std::fprintf(stderr, "usage: %s [--samples N] [--gap-us N] [--cpu N] [--warm-up S]\n", argv[0]);
       return 2;
@@ -87,7 +90,8 @@ int main(int argc, char** argv) {
     uint16_t step = 0;
     auto datagram = [&] {
       ++step;
-      return BuildControlDatagram({0, static_cast<uint16_t>(step * 37 % 32769), static_cast<uint16_t>(step * 53 % 32769), 0});
+      return BuildControlDatagram(
+          {0, static_cast<uint16_t>(step * 37 % 32769), static_cast<uint16_t>(step * 53 % 32769), 0});
     };
     auto send = [&](const sockaddr_in& to) {
       const auto d = datagram();
@@ -105,8 +109,10 @@ int main(int argc, char** argv) {
         us[p] = Sample([&] { send(p == 0 ? toBare : toUdp); });
       }
       for (size_t p = 0; p < 2; ++p) {
-        if (us[p] < 0) ++paths[p].lost;
-        else paths[p].micros.push_back(us[p]);
+        if (us[p] < 0)
+          ++paths[p].lost;
+        else
+          paths[p].micros.push_back(us[p]);
       }
       if (gapMicros > 0) std::this_thread::sleep_for(std::chrono::microseconds(gapMicros));
     }

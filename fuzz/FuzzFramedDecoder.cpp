@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       Check(after.buttons == before.buttons && gState.displayButtons.load() == displayBefore, "buttons kept");
     }
-    Check(fuzz::LastPush().axisX == after.axisX && fuzz::LastPush().buttons == after.buttons, "pushed report");
+    Check(fuzz::LastPush().axisX == after.axisX && fuzz::LastPush().buttons == after.buttons,
+          "pushed report");
   }
   return 0;
 }

@@ -41,8 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view received = input.substr(0, end);
     const HttpRequest r = ParseHttpRequest(received);
     if (r.status == 0) continue;
-    Check(r.status == 200 || r.status == 400 || r.status == 414 || r.status == 431 ||
-          r.status == 505);
+    Check(r.status == 200 || r.status == 400 || r.status == 414 || r.status == 431 || r.status == 505);
     if (r.status == 200) {
       Check(r.headLength <= received.size() && r.headLength <= kMaxRequestHead);
       Check(Inside(r.method, received) && Inside(r.target, received) && Inside(r.host, received));

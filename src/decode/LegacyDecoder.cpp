@@ -17,9 +17,7 @@ constexpr uint32_t kPulsePeriodMs = 50;
 
 // The clock has reached the deadline, also across the wrap of the 32-bit
 // millisecond count.
-bool Reached(uint32_t now, uint32_t deadline) {
-  return static_cast<int32_t>(now - deadline) >= 0;
-}
+bool Reached(uint32_t now, uint32_t deadline) { return static_cast<int32_t>(now - deadline) >= 0; }
 
 void SetBit(uint8_t& mask, uint8_t bit, bool on) {
   mask = static_cast<uint8_t>(on ? (mask | bit) : (mask & ~bit));

@@ -16,12 +16,12 @@ struct LegacyDecoderState {
   std::atomic<uint16_t> lastLegacySequence{0};  // also reset by sessions, outside the lock
   uint16_t legacySteering = 0;
   uint16_t legacyPedals = 0;
-  uint8_t currentButtons = 0;   // latest button byte seen on a stream
-  uint8_t previousButtons = 0;  // the byte the next stream record is compared with
-  uint8_t pulsedButtons = 0;    // the mask shown to the driver and the window
-  uint8_t pulseCount[kButtonCount] = {};     // steps still to show; 0: no train
-  uint8_t pulseLevel[kButtonCount] = {};     // level the running train shows
-  uint32_t pulseDeadline[kButtonCount] = {}; // earliest time of the next step, ms
+  uint8_t currentButtons = 0;                 // latest button byte seen on a stream
+  uint8_t previousButtons = 0;                // the byte the next stream record is compared with
+  uint8_t pulsedButtons = 0;                  // the mask shown to the driver and the window
+  uint8_t pulseCount[kButtonCount] = {};      // steps still to show; 0: no train
+  uint8_t pulseLevel[kButtonCount] = {};      // level the running train shows
+  uint32_t pulseDeadline[kButtonCount] = {};  // earliest time of the next step, ms
 };
 
 extern LegacyDecoderState gLegacy;

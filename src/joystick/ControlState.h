@@ -44,12 +44,8 @@ inline void ReportStore(int32_t& field, int32_t value) {
 inline void ReportStore(uint32_t& field, uint32_t value) {
   std::atomic_ref<uint32_t>(field).store(value, kRelaxed);
 }
-inline int32_t ReportLoad(int32_t& field) {
-  return std::atomic_ref<int32_t>(field).load(kRelaxed);
-}
-inline uint32_t ReportLoad(uint32_t& field) {
-  return std::atomic_ref<uint32_t>(field).load(kRelaxed);
-}
+inline int32_t ReportLoad(int32_t& field) { return std::atomic_ref<int32_t>(field).load(kRelaxed); }
+inline uint32_t ReportLoad(uint32_t& field) { return std::atomic_ref<uint32_t>(field).load(kRelaxed); }
 
 // A copy of the report, read field by field. The fields the program never
 // writes stay zero, so only the three written ones are loaded.

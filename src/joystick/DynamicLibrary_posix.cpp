@@ -28,9 +28,7 @@ void* OpenLibrary(const std::string& path) {
   return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
 }
 
-void* FindSymbol(void* library, const char* name) {
-  return library ? dlsym(library, name) : nullptr;
-}
+void* FindSymbol(void* library, const char* name) { return library ? dlsym(library, name) : nullptr; }
 
 void CloseLibrary(void* library) {
   if (library) dlclose(library);

@@ -8,13 +8,13 @@
 namespace wendrix {
 
 struct JoystickReport {
-  uint8_t device;        // 0: the device is named by UpdateVJD's first argument
+  uint8_t device;  // 0: the device is named by UpdateVJD's first argument
   uint8_t alignment[3];
   int32_t reserved1[3];
-  int32_t axisX;         // steering; 16384 is the centre
-  int32_t axisY;         // pedals; 32768 is released
+  int32_t axisX;  // steering; 16384 is the centre
+  int32_t axisY;  // pedals; 32768 is released
   int32_t reserved2[13];
-  uint32_t buttons;      // bit 0 is button 1
+  uint32_t buttons;  // bit 0 is button 1
   int32_t reserved3[4];
 };
 

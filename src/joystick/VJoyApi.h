@@ -27,9 +27,7 @@ using AcquireVJDFn = VJoyBool (*)(uint32_t device);
 using UpdateVJDFn = VJoyBool (*)(uint32_t device, void* report);
 using RelinquishVJDFn = void (*)(uint32_t device);
 
-inline bool VJoyTrue(VJoyBool result) {
-  return (static_cast<uint32_t>(result) & 0xFFu) != 0;
-}
+inline bool VJoyTrue(VJoyBool result) { return (static_cast<uint32_t>(result) & 0xFFu) != 0; }
 
 }  // namespace wendrix
 

@@ -56,8 +56,8 @@ bool TBluetoothServer::WaitBeforePass() {
 
 void TBluetoothServer::RunPass(RfcommAddress& address, socklen_t& addressLength) {
   const Winsock2EntryPoints& ws = Winsock2Entries;
-  if (!ws.socket || !ws.bind || !ws.listen || !ws.getsockname || !ws.WSASetService ||
-      !ws.accept || !ws.closesocket)
+  if (!ws.socket || !ws.bind || !ws.listen || !ws.getsockname || !ws.WSASetService || !ws.accept ||
+      !ws.closesocket)
     return;
 
   const SocketHandle s = ws.socket(kRfcommFamily, SOCK_STREAM, kBtProtoRfcomm);

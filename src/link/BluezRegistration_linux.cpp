@@ -23,9 +23,9 @@ namespace wendrix {
 
 std::string GuidToString(const Guid& g) {
   char text[37];
-  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", g.Data1,
-                g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                g.Data4[5], g.Data4[6], g.Data4[7]);
+  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", g.Data1, g.Data2,
+                g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+                g.Data4[7]);
   return text;
 }
 
@@ -35,12 +35,23 @@ std::string XmlEscaped(const char* text) {
   std::string out;
   for (const char* p = text ? text : ""; *p; ++p) {
     switch (*p) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += *p;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += *p;
     }
   }
   return out;
@@ -54,16 +65,14 @@ const SockAddrRfcomm* RfcommAddressOf(const WSAQuerySet& record) {
       local.iSockaddrLength < static_cast<int>(sizeof(SockAddrRfcomm)))
     return nullptr;
   const auto* address = reinterpret_cast<const SockAddrRfcomm*>(local.lpSockaddr);
-  if (address->family != AF_BLUETOOTH || address->channel < 1 || address->channel > 30)
-    return nullptr;
+  if (address->family != AF_BLUETOOTH || address->channel < 1 || address->channel > 30) return nullptr;
   return address;
 }
 
 }  // namespace
 
 std::string BuildServiceRecord(const WSAQuerySet& record) {
-  if (record.dwSize < sizeof(WSAQuerySet) || record.dwNameSpace != NS_BTH ||
-      !record.lpServiceClassId)
+  if (record.dwSize < sizeof(WSAQuerySet) || record.dwNameSpace != NS_BTH || !record.lpServiceClassId)
     return {};
   const SockAddrRfcomm* address = RfcommAddressOf(record);
   if (!address) return {};
@@ -72,23 +81,24 @@ std::string BuildServiceRecord(const WSAQuerySet& record) {
   std::snprintf(channel, sizeof channel, "0x%02x", address->channel);
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<record>\n";
   // ServiceClassIDList
-  xml += "  <attribute id=\"0x0001\"><sequence><uuid value=\"" +
-         GuidToString(*record.lpServiceClassId) + "\" /></sequence></attribute>\n";
+  xml += "  <attribute id=\"0x0001\"><sequence><uuid value=\"" + GuidToString(*record.lpServiceClassId) +
+         "\" /></sequence></attribute>\n";
   // ProtocolDescriptorList: L2CAP, then RFCOMM on the channel
-  xml += "  <attribute id=\"0x0004\"><sequence>"
-         "<sequence><uuid value=\"0x0100\" /></sequence>"
-         "<sequence><uuid value=\"0x0003\" /><uint8 value=\"" +
-         std::string(channel) + "\" /></sequence></sequence></attribute>\n";
+  xml +=
+      "  <attribute id=\"0x0004\"><sequence>"
+      "<sequence><uuid value=\"0x0100\" /></sequence>"
+      "<sequence><uuid value=\"0x0003\" /><uint8 value=\"" +
+      std::string(channel) + "\" /></sequence></sequence></attribute>\n";
   // BrowseGroupList: the public browse group
   xml += "  <attribute id=\"0x0005\"><sequence><uuid value=\"0x1002\" /></sequence></attribute>\n";
   // LanguageBaseAttributeIDList: English, UTF-8, texts from 0x0100 on
-  xml += "  <attribute id=\"0x0006\"><sequence><uint16 value=\"0x656e\" />"
-         "<uint16 value=\"0x006a\" /><uint16 value=\"0x0100\" /></sequence></attribute>\n";
+  xml +=
+      "  <attribute id=\"0x0006\"><sequence><uint16 value=\"0x656e\" />"
+      "<uint16 value=\"0x006a\" /><uint16 value=\"0x0100\" /></sequence></attribute>\n";
   // ServiceName and ServiceDescription
-  xml += "  <attribute id=\"0x0100\"><text value=\"" +
-         XmlEscaped(record.lpszServiceInstanceName) + "\" /></attribute>\n";
-  xml += "  <attribute id=\"0x0101\"><text value=\"" + XmlEscaped(record.lpszComment) +
+  xml += "  <attribute id=\"0x0100\"><text value=\"" + XmlEscaped(record.lpszServiceInstanceName) +
          "\" /></attribute>\n";
+  xml += "  <attribute id=\"0x0101\"><text value=\"" + XmlEscaped(record.lpszComment) + "\" /></attribute>\n";
   xml += "</record>\n";
   return xml;
 }
@@ -200,16 +210,15 @@ class BluezLink {
   Answer answer_ = Answer::kNone;          // and that answer once it came
   std::string answeredBy_;
   uint64_t republishDeadline_ = 0;
-  uint64_t retryAt_ = 0;                   // the next attempt, while not published
+  uint64_t retryAt_ = 0;  // the next attempt, while not published
   uint64_t backoff_ = kFirstRetryUsec;
-  bool retryNow_ = false;                  // a new BlueZ appeared: no back-off
+  bool retryNow_ = false;  // a new BlueZ appeared: no back-off
 };
 
 const sd_bus_vtable BluezLink::kProfileVtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_METHOD("Release", "", "", &BluezLink::OnRelease, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("NewConnection", "oha{sv}", "", &BluezLink::OnNewConnection,
-                  SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("NewConnection", "oha{sv}", "", &BluezLink::OnNewConnection, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("RequestDisconnection", "o", "", &BluezLink::OnRequestDisconnection,
                   SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END,
@@ -343,11 +352,10 @@ int BluezLink::Connect() {
     if (r >= 0) r = sd_bus_start(bus);
   }
   if (r >= 0)
-    r = sd_bus_add_object_vtable(bus, nullptr, kProfileObjectPath, "org.bluez.Profile1",
-                                 kProfileVtable, this);
+    r = sd_bus_add_object_vtable(bus, nullptr, kProfileObjectPath, "org.bluez.Profile1", kProfileVtable,
+                                 this);
   if (r >= 0)
-    r = sd_bus_add_match_async(bus, nullptr, kBluezOwnerRule, &BluezLink::OnBluezOwnerChanged,
-                               nullptr, this);
+    r = sd_bus_add_match_async(bus, nullptr, kBluezOwnerRule, &BluezLink::OnBluezOwnerChanged, nullptr, this);
   if (r < 0) {
     sd_bus_close_unref(bus);
     return r;
@@ -422,8 +430,7 @@ void BluezLink::Republish() {
   sd_bus_message* call = nullptr;
   if (r >= 0) r = NewRegisterProfile(*wanted_, &call);
   if (r >= 0)
-    r = sd_bus_call_async(bus_, &republish_, call, &BluezLink::OnRepublishReply, this,
-                          CallTimeout());
+    r = sd_bus_call_async(bus_, &republish_, call, &BluezLink::OnRepublishReply, this, CallTimeout());
   sd_bus_message_unref(call);
   if (r >= 0) {
     answer_ = Answer::kNone;
@@ -466,8 +473,7 @@ int BluezLink::Call(sd_bus_message* call, sd_bus_message** reply) {
 // BlueZ runs as a system service or not at all: asking the bus to start it
 // would only fill the system log at every attempt.
 int BluezLink::NewProfileManagerCall(sd_bus_message** call, const char* member) {
-  int r = sd_bus_message_new_method_call(bus_, call, kBluezService, kBluezPath, kProfileManager,
-                                         member);
+  int r = sd_bus_message_new_method_call(bus_, call, kBluezService, kBluezPath, kProfileManager, member);
   if (r >= 0) r = sd_bus_message_set_auto_start(*call, 0);
   return r;
 }
@@ -475,9 +481,9 @@ int BluezLink::NewProfileManagerCall(sd_bus_message** call, const char* member) 
 int BluezLink::NewRegisterProfile(const Profile& profile, sd_bus_message** call) {
   int r = NewProfileManagerCall(call, "RegisterProfile");
   if (r >= 0)
-    r = sd_bus_message_append(*call, "osa{sv}", kProfileObjectPath, profile.uuid.c_str(), 3,
-                              "ServiceRecord", "s", profile.record.c_str(), "Role", "s",
-                              "server", "Name", "s", profile.name.c_str());
+    r = sd_bus_message_append(*call, "osa{sv}", kProfileObjectPath, profile.uuid.c_str(), 3, "ServiceRecord",
+                              "s", profile.record.c_str(), "Role", "s", "server", "Name", "s",
+                              profile.name.c_str());
   return r;
 }
 
@@ -562,8 +568,9 @@ int BluezLink::OnRelease(sd_bus_message* m, void*, sd_bus_error*) {
 // BlueZ hands over connections only for channels it listens on itself,
 // which this profile has none of; the descriptor closes with the message.
 int BluezLink::OnNewConnection(sd_bus_message* m, void*, sd_bus_error*) {
-  return sd_bus_reply_method_errorf(m, "org.bluez.Error.Rejected", "Connections are accepted "
-                                       "on the program's own socket");
+  return sd_bus_reply_method_errorf(m, "org.bluez.Error.Rejected",
+                                    "Connections are accepted "
+                                    "on the program's own socket");
 }
 
 int BluezLink::OnRequestDisconnection(sd_bus_message* m, void*, sd_bus_error*) {

@@ -15,8 +15,8 @@ int SetOption(SocketHandle s, int level, int name, const void* value, socklen_t 
 }
 ssize_t SendTo(SocketHandle s, const void* data, size_t length, int flags, const sockaddr* to,
                socklen_t toLength) {
-  return ::sendto(ToSystemSocket(s), static_cast<const char*>(data), static_cast<int>(length), flags,
-                  to, toLength);
+  return ::sendto(ToSystemSocket(s), static_cast<const char*>(data), static_cast<int>(length), flags, to,
+                  toLength);
 }
 int Close(SocketHandle s) { return ::closesocket(ToSystemSocket(s)); }
 }  // namespace

@@ -27,7 +27,11 @@ constexpr size_t kInitialBufferSize = 512;
 
 TConnection::TConnection(FrameCallback onFrame, SocketHandle socket, uint32_t firstLength,
                          std::optional<WifiPeer> peer)
-    : OnFrame(onFrame), ClientSocket(socket), FirstLength(firstLength), Peer(peer), buffer_(kInitialBufferSize) {}
+    : OnFrame(onFrame),
+      ClientSocket(socket),
+      FirstLength(firstLength),
+      Peer(peer),
+      buffer_(kInitialBufferSize) {}
 
 bool TConnection::Fill() {
   const long n = ReceiveSome(ClientSocket, buffer_.data() + end_, buffer_.size() - end_);

@@ -26,15 +26,14 @@ sockaddr_in Ipv4Of(const sockaddr* address, in_addr_t fallback) {
   sockaddr_in result{};
   result.sin_family = AF_INET;
   result.sin_addr.s_addr = fallback;
-  if (address && address->sa_family == AF_INET)
-    std::memcpy(&result, address, sizeof result);
+  if (address && address->sa_family == AF_INET) std::memcpy(&result, address, sizeof result);
   return result;
 }
 
 }  // namespace
 
-int QueryInterfaceList(SocketHandle s, uint32_t code, void*, uint32_t, void* out,
-                       uint32_t outLength, uint32_t* bytesReturned) {
+int QueryInterfaceList(SocketHandle s, uint32_t code, void*, uint32_t, void* out, uint32_t outLength,
+                       uint32_t* bytesReturned) {
   if (code != SIO_GET_INTERFACE_LIST || !bytesReturned) {
     errno = EINVAL;
     return -1;

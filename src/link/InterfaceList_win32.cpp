@@ -10,8 +10,8 @@
 
 namespace wendrix {
 
-int QueryInterfaceList(SocketHandle s, uint32_t code, void*, uint32_t, void* out,
-                       uint32_t outLength, uint32_t* bytesReturned) {
+int QueryInterfaceList(SocketHandle s, uint32_t code, void*, uint32_t, void* out, uint32_t outLength,
+                       uint32_t* bytesReturned) {
   if (code != 0x4004747F || !bytesReturned || !Ws2_32.WSAIoctl) {
     ::WSASetLastError(WSAEINVAL);
     return SOCKET_ERROR;
@@ -20,8 +20,8 @@ int QueryInterfaceList(SocketHandle s, uint32_t code, void*, uint32_t, void* out
   INTERFACE_INFO list[100];
   static_assert(sizeof(INTERFACE_INFO) == 76);
   DWORD bytes = 0;
-  if (Ws2_32.WSAIoctl(ToSystemSocket(s), code, nullptr, 0, list, sizeof list, &bytes, nullptr,
-                      nullptr) == SOCKET_ERROR)
+  if (Ws2_32.WSAIoctl(ToSystemSocket(s), code, nullptr, 0, list, sizeof list, &bytes, nullptr, nullptr) ==
+      SOCKET_ERROR)
     return SOCKET_ERROR;
   const size_t count = bytes / sizeof(INTERFACE_INFO);
   const size_t needed = count * sizeof(InterfaceInfo);

@@ -5,9 +5,9 @@
 namespace wendrix {
 
 SocketHandle ShowListenerState(std::atomic<ListenerState>& state, SocketHandle s) {
-  const ListenerState now = s != kInvalidSocket                    ? ListenerState::kListening
+  const ListenerState now = s != kInvalidSocket                 ? ListenerState::kListening
                             : IsAddressInUse(LastSocketError()) ? ListenerState::kPortBusy
-                                                                  : ListenerState::kFailed;
+                                                                : ListenerState::kFailed;
   state.store(now, std::memory_order_relaxed);
   return s;
 }

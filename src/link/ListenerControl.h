@@ -39,8 +39,7 @@ class ListenerControl {
   // until that returns, closes it and starts over, until a stop. The bound
   // port is shown in `boundPort` while the socket is served.
   template <typename Open, typename Serve>
-  void ServeUntilStopped(const TThread& thread, std::atomic<uint16_t>& boundPort, Open open,
-                         Serve serve) {
+  void ServeUntilStopped(const TThread& thread, std::atomic<uint16_t>& boundPort, Open open, Serve serve) {
     while (!thread.Terminated()) {
       const SocketHandle s = open();
       if (s == kInvalidSocket) {

@@ -25,7 +25,7 @@ struct Guid {
 // Linux's RFCOMM socket address (sockaddr_rc). Channel 0 lets the kernel
 // pick a free channel when the socket starts listening.
 struct SockAddrRfcomm {
-  uint16_t family;  // sa_family_t
+  uint16_t family;    // sa_family_t
   uint8_t bdaddr[6];  // the radio; all zero for any radio
   uint8_t channel;
 };

@@ -21,8 +21,7 @@ bool IsWouldBlock(int error);
 
 // ReceiveDatagram that also gives the sender's IPv4 address (network
 // order) and port; both 0 when not known.
-long ReceiveDatagramFrom(SocketHandle s, void* buffer, size_t length, uint32_t& address,
-                         uint16_t& port);
+long ReceiveDatagramFrom(SocketHandle s, void* buffer, size_t length, uint32_t& address, uint16_t& port);
 // The IPv4 address (network order) and port of a connected socket's peer;
 // false when there is none.
 bool PeerAddress(SocketHandle s, uint32_t& address, uint16_t& port);

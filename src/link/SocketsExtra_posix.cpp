@@ -18,13 +18,11 @@ bool IsRegistrarUnreachable(int error) {
 }
 bool IsWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
-long ReceiveDatagramFrom(SocketHandle s, void* buffer, size_t length, uint32_t& address,
-                         uint16_t& port) {
+long ReceiveDatagramFrom(SocketHandle s, void* buffer, size_t length, uint32_t& address, uint16_t& port) {
   sockaddr_in from{};
   socklen_t fromLength = sizeof from;
   // MSG_TRUNC makes the call report the datagram's real length.
-  const ssize_t n =
-      ::recvfrom(s, buffer, length, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromLength);
+  const ssize_t n = ::recvfrom(s, buffer, length, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromLength);
   const bool known = n >= 0 && from.sin_family == AF_INET;
   address = known ? from.sin_addr.s_addr : 0;
   port = known ? ntohs(from.sin_port) : 0;
@@ -38,8 +36,7 @@ long ReceiveDatagramFrom(SocketHandle s, void* buffer, size_t length, uint32_t& 
 bool PeerAddress(SocketHandle s, uint32_t& address, uint16_t& port) {
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
-  if (::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-      peer.sin_family != AF_INET)
+  if (::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET)
     return false;
   address = peer.sin_addr.s_addr;
   port = ntohs(peer.sin_port);
@@ -104,8 +101,8 @@ int WaitForSockets(SocketWait* entries, size_t count, int timeoutMs) {
   std::vector<pollfd> fds(count);
   for (size_t i = 0; i < count; ++i) {
     fds[i].fd = entries[i].socket;
-    fds[i].events = static_cast<short>((entries[i].wantRead ? POLLIN : 0) |
-                                       (entries[i].wantWrite ? POLLOUT : 0));
+    fds[i].events =
+        static_cast<short>((entries[i].wantRead ? POLLIN : 0) | (entries[i].wantWrite ? POLLOUT : 0));
   }
   const int n = ::poll(fds.data(), fds.size(), timeoutMs);
   for (size_t i = 0; i < count; ++i) {

@@ -24,8 +24,7 @@ bool IsRegistrarUnreachable(int error) {
 }
 bool IsWouldBlock(int error) { return error == WSAEWOULDBLOCK; }
 
-long ReceiveDatagramFrom(SocketHandle s, void* buffer, size_t length, uint32_t& address,
-                         uint16_t& port) {
+long ReceiveDatagramFrom(SocketHandle s, void* buffer, size_t length, uint32_t& address, uint16_t& port) {
   sockaddr_in from{};
   int fromLength = sizeof from;
   const int n = ::recvfrom(Native(s), static_cast<char*>(buffer), static_cast<int>(length), 0,

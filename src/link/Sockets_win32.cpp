@@ -46,8 +46,7 @@ bool AwaitReadable(SocketHandle s) {
 }
 
 int SetIntOption(SocketHandle s, int level, int name, int value) {
-  return ::setsockopt(ToSystemSocket(s), level, name, reinterpret_cast<const char*>(&value),
-                      sizeof value);
+  return ::setsockopt(ToSystemSocket(s), level, name, reinterpret_cast<const char*>(&value), sizeof value);
 }
 
 // Per-socket TCP options of Windows 10 (1709) and later.
@@ -104,8 +103,8 @@ long SendBytes(SocketHandle s, const void* data, size_t length) {
 // A datagram longer than the buffer fails with WSAEMSGSIZE by itself.
 long ReceiveDatagram(SocketHandle s, void* buffer, size_t length) {
   if (!AwaitReadable(s)) return kSocketError;
-  return ::recvfrom(ToSystemSocket(s), static_cast<char*>(buffer), static_cast<int>(length), 0,
-                    nullptr, nullptr);
+  return ::recvfrom(ToSystemSocket(s), static_cast<char*>(buffer), static_cast<int>(length), 0, nullptr,
+                    nullptr);
 }
 
 int SetNoDelay(SocketHandle s) { return SetIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1); }

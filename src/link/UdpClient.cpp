@@ -46,8 +46,7 @@ void TUdpClient::AnnounceOnAllInterfaces() {
         AnnouncedAddress& entry = gStatus.announced[shown++];
         entry.address.store(address, std::memory_order_relaxed);
         entry.broadcast.store(address | ~netmask, std::memory_order_relaxed);
-        entry.lastSend.store(sent ? SendResult::kSent : SendResult::kFailed,
-                             std::memory_order_relaxed);
+        entry.lastSend.store(sent ? SendResult::kSent : SendResult::kFailed, std::memory_order_relaxed);
       }
       gStatus.announcedCount.store(shown, std::memory_order_relaxed);
     }
@@ -77,8 +76,8 @@ bool TUdpClient::AnnounceOn(uint32_t address, uint32_t netmask) {
   if (calls.bind(SendSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
     const int on = 1;
     calls.setsockopt(SendSocket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    sent = calls.sendto(SendSocket, Announcement.get(), static_cast<size_t>(AnnouncementLength),
-                        0, reinterpret_cast<const sockaddr*>(&destination),
+    sent = calls.sendto(SendSocket, Announcement.get(), static_cast<size_t>(AnnouncementLength), 0,
+                        reinterpret_cast<const sockaddr*>(&destination),
                         sizeof destination) == AnnouncementLength;
   }
   CloseSendSocket();

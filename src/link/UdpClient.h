@@ -15,8 +15,8 @@ struct BroadcastSocketEntries {
   SocketHandle (*socket)(int family, int type, int protocol);
   int (*bind)(SocketHandle s, const sockaddr* address, socklen_t length);
   int (*setsockopt)(SocketHandle s, int level, int name, const void* value, socklen_t length);
-  ssize_t (*sendto)(SocketHandle s, const void* data, size_t length, int flags,
-                    const sockaddr* to, socklen_t toLength);
+  ssize_t (*sendto)(SocketHandle s, const void* data, size_t length, int flags, const sockaddr* to,
+                    socklen_t toLength);
   int (*closesocket)(SocketHandle s);
 };
 

@@ -23,8 +23,8 @@ struct Winsock2EntryPoints {
   int (*getsockname)(SocketHandle s, sockaddr* address, socklen_t* length) = nullptr;
   // Interface list query (SIO_GET_INTERFACE_LIST): fills `out` with
   // interface records and sets `bytesReturned`; 0 on success, -1 on failure.
-  int (*WSAIoctl)(SocketHandle s, uint32_t code, void* in, uint32_t inLength, void* out,
-                  uint32_t outLength, uint32_t* bytesReturned) = nullptr;
+  int (*WSAIoctl)(SocketHandle s, uint32_t code, void* in, uint32_t inLength, void* out, uint32_t outLength,
+                  uint32_t* bytesReturned) = nullptr;
   // Bluetooth service registration; 0 on success, -1 on failure.
   int (*WSASetService)(const WSAQuerySet* record, int operation, uint32_t flags) = nullptr;
   ssize_t (*recv)(SocketHandle s, void* buffer, size_t length, int flags) = nullptr;

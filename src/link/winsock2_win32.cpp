@@ -117,15 +117,13 @@ int SetServiceWin32(const WSAQuerySet* record, int operation, uint32_t flags) {
   if (Ws2_32.setServiceIsWide)
     return Register<WSAQUERYSETW>(Ws2_32.WSASetService, *record, Wide(record->lpszServiceInstanceName),
                                   Wide(record->lpszComment), operation, flags);
-  const auto setServiceA = reinterpret_cast<decltype(&::WSASetServiceA)>(
-      reinterpret_cast<void*>(Ws2_32.WSASetService));
+  const auto setServiceA =
+      reinterpret_cast<decltype(&::WSASetServiceA)>(reinterpret_cast<void*>(Ws2_32.WSASetService));
   return Register<WSAQUERYSETA>(setServiceA, *record, Ansi(record->lpszServiceInstanceName),
                                 Ansi(record->lpszComment), operation, flags);
 }
 
-void SetLibraryLoaderForTesting(const LibraryLoaderCalls* calls) {
-  gLoader = calls ? calls : &kSystemLoader;
-}
+void SetLibraryLoaderForTesting(const LibraryLoaderCalls* calls) { gLoader = calls ? calls : &kSystemLoader; }
 
 bool LoadWinsock2() {
   if (Ws2_32.handle) return true;

@@ -24,8 +24,8 @@ constexpr uint16_t kLinkPort = 41503;  // TCP, UDP and the announcement
 // "io.kavre.pad": 12 ASCII bytes, no length, no terminator.
 constexpr std::string_view kAppIdentifierText = "io.kavre.pad";
 constexpr size_t kAppIdentifierSize = 12;
-constexpr std::array<uint8_t, kAppIdentifierSize> kAppIdentifier = {
-    'i', 'o', '.', 'k', 'a', 'v', 'r', 'e', '.', 'p', 'a', 'd'};
+constexpr std::array<uint8_t, kAppIdentifierSize> kAppIdentifier = {'i', 'o', '.', 'k', 'a', 'v',
+                                                                    'r', 'e', '.', 'p', 'a', 'd'};
 
 // PC to phone, first bytes of every accepted stream: 2 as big-endian 16-bit.
 constexpr std::array<uint8_t, 2> kGreeting = {0x00, 0x02};
@@ -36,7 +36,7 @@ constexpr size_t kModeWordSize = 4;
 constexpr uint32_t kLegacyModeWord = 0;
 
 // Legacy mode: identifier plus 2 uninterpreted bytes after the mode word.
-constexpr size_t kLegacyPreambleSize = kAppIdentifierSize + 2;            // 14
+constexpr size_t kLegacyPreambleSize = kAppIdentifierSize + 2;              // 14
 constexpr size_t kLegacyOpeningSize = kModeWordSize + kLegacyPreambleSize;  // 18
 
 // Legacy control record: sequence (LE 16) at 0, steering (BE 16) at 2,
@@ -77,15 +77,11 @@ constexpr size_t kAnnouncementSize = 19;
 
 // ---- Byte order --------------------------------------------------------------
 
-constexpr uint16_t ReadBigEndian16(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
+constexpr uint16_t ReadBigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 constexpr uint32_t ReadBigEndian32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
-constexpr uint16_t ReadLittleEndian16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+constexpr uint16_t ReadLittleEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 constexpr void WriteBigEndian16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v >> 8);
   p[1] = static_cast<uint8_t>(v);
@@ -135,8 +131,8 @@ struct FramedControl {
   int32_t steering = 0;  // relative to the centre 16384
   int32_t pedals = 0;    // relative to the centre 16384
   uint16_t sequence = 0;
-  uint8_t button1 = 0;   // weight 1
-  uint8_t button2 = 0;   // weight 2
+  uint8_t button1 = 0;  // weight 1
+  uint8_t button2 = 0;  // weight 2
 };
 
 void WriteLegacyRecord(uint8_t* out, const LegacyRecord& record);
@@ -152,8 +148,7 @@ std::array<uint8_t, kLegacyOpeningSize> BuildLegacyOpening(uint16_t trailer = 0)
 
 // A framed control message of exactly `length` bytes (any length from 0):
 // the fields that fit, in their places; uninterpreted bytes are zero.
-std::vector<uint8_t> BuildFramedMessage(const FramedControl& control,
-                                        size_t length = kFramedButtonsLength);
+std::vector<uint8_t> BuildFramedMessage(const FramedControl& control, size_t length = kFramedButtonsLength);
 // Length prefix followed by the payload. The prefix is the payload's size;
 // BuildFrameWithLength writes any prefix, for streams that lie about it.
 std::vector<uint8_t> BuildFrame(std::span<const uint8_t> payload);

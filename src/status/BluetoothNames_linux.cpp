@@ -34,8 +34,9 @@ std::string AskBluez(uint64_t radio, const std::string& root) {
     if (adapter.rfind("hci", 0) != 0 || adapter.find(':') != std::string::npos) continue;
     char* alias = nullptr;
     sd_bus_error failure{};
-    if (sd_bus_get_property_string(bus, "org.bluez", DevicePath(adapter, radio).c_str(),
-                                   "org.bluez.Device1", "Alias", &failure, &alias) >= 0 && alias) {
+    if (sd_bus_get_property_string(bus, "org.bluez", DevicePath(adapter, radio).c_str(), "org.bluez.Device1",
+                                   "Alias", &failure, &alias) >= 0 &&
+        alias) {
       name = alias;
     }
     std::free(alias);

@@ -56,8 +56,8 @@ bool ParseRequestLine(std::string_view line, HttpRequest& request) {
   if (!IsToken(request.method) || request.target.empty() || request.target.front() != '/' ||
       !IsVisible(request.target))
     return false;
-  if (version.size() != 8 || !version.starts_with("HTTP/") || version[6] != '.' ||
-      version[5] < '0' || version[5] > '9' || version[7] < '0' || version[7] > '9')
+  if (version.size() != 8 || !version.starts_with("HTTP/") || version[6] != '.' || version[5] < '0' ||
+      version[5] > '9' || version[7] < '0' || version[7] > '9')
     return false;
   if (version[5] != '1') request.status = 505;
   return true;
@@ -88,8 +88,7 @@ HttpRequest ParseHttpRequest(std::string_view received) {
     if (colon == std::string_view::npos || !IsToken(line.substr(0, colon))) return Failed(400);
     const std::string_view name = line.substr(0, colon);
     const std::string_view value = TrimBlanks(line.substr(colon + 1));
-    if (std::any_of(value.begin(), value.end(),
-                    [](char c) { return (c < 0x20 && c != '\t') || c == 0x7F; }))
+    if (std::any_of(value.begin(), value.end(), [](char c) { return (c < 0x20 && c != '\t') || c == 0x7F; }))
       return Failed(400);
     if (EqualsIgnoringCase(name, "host")) {
       if (hasHost) return Failed(400);

@@ -36,11 +36,14 @@ struct Problem {
 
 std::string ListenerText(ListenerState state) {
   switch (state) {
-    case ListenerState::kListening: return Span("ok", "listening");
+    case ListenerState::kListening:
+      return Span("ok", "listening");
     case ListenerState::kPortBusy:
       return Span("bad", "another program holds port 41503; retrying every second");
-    case ListenerState::kFailed: return Span("bad", "cannot listen; retrying every second");
-    case ListenerState::kStarting: break;
+    case ListenerState::kFailed:
+      return Span("bad", "cannot listen; retrying every second");
+    case ListenerState::kStarting:
+      break;
   }
   return Span("wait", "starting");
 }
@@ -50,23 +53,34 @@ std::string BluetoothText(const StatusSnapshot& s) {
     case BluetoothState::kRegistered:
       if (s.system.bluetoothAdapters == 0) return Span("warn", "registered, but no adapter is present");
       return Span("ok", "registered on channel " + std::to_string(s.bluetoothChannel));
-    case BluetoothState::kNoBluetooth: return Span("warn", "this system has no Bluetooth support");
-    case BluetoothState::kNoAdapter: return Span("warn", "no Bluetooth adapter");
-    case BluetoothState::kNoBluez: return Span("warn", "the Bluetooth service is not running");
-    case BluetoothState::kRefused: return Span("warn", "the Bluetooth service refused the registration");
-    case BluetoothState::kAcceptFailed: return Span("warn", "listening stopped; trying again");
-    case BluetoothState::kStarting: break;
+    case BluetoothState::kNoBluetooth:
+      return Span("warn", "this system has no Bluetooth support");
+    case BluetoothState::kNoAdapter:
+      return Span("warn", "no Bluetooth adapter");
+    case BluetoothState::kNoBluez:
+      return Span("warn", "the Bluetooth service is not running");
+    case BluetoothState::kRefused:
+      return Span("warn", "the Bluetooth service refused the registration");
+    case BluetoothState::kAcceptFailed:
+      return Span("warn", "listening stopped; trying again");
+    case BluetoothState::kStarting:
+      break;
   }
   return Span("wait", "starting");
 }
 
 std::string JoystickText(JoystickState state) {
   switch (state) {
-    case JoystickState::kReady: return Span("ok", "ready");
-    case JoystickState::kBusy: return Span("bad", "failing: another program holds device 1");
-    case JoystickState::kMissing: return Span("bad", "failing: the device cannot be made");
-    case JoystickState::kFailed: return Span("bad", "failing");
-    case JoystickState::kStarting: break;
+    case JoystickState::kReady:
+      return Span("ok", "ready");
+    case JoystickState::kBusy:
+      return Span("bad", "failing: another program holds device 1");
+    case JoystickState::kMissing:
+      return Span("bad", "failing: the device cannot be made");
+    case JoystickState::kFailed:
+      return Span("bad", "failing");
+    case JoystickState::kStarting:
+      break;
   }
   return Span("wait", "starting");
 }
@@ -101,7 +115,7 @@ std::vector<Problem> FindProblems(const StatusSnapshot& s) {
                           "That network is down or has no link; check its cable or Wi-Fi."});
     else if (IsLinkLocal(a.address))
       problems.push_back({Ipv4Text(a.address) + " is a self-assigned address: that network gave "
-                                                 "none.",
+                                                "none.",
                           "Check the router, or join the phone's network."});
   }
   if (s.tcp == ListenerState::kPortBusy || s.udp == ListenerState::kPortBusy)
@@ -118,8 +132,8 @@ std::vector<Problem> FindProblems(const StatusSnapshot& s) {
                         std::string(advice.joystickMissing) + "."});
   const FirewallFacts& f = s.system.firewall;
   if (f.active == Answer::kYes && f.allowsLinkPort == Answer::kNo)
-    problems.push_back({EscapeHtml(f.name) + " blocks port 41503.",
-                        "<code>" + EscapeHtml(f.fix) + "</code>"});
+    problems.push_back(
+        {EscapeHtml(f.name) + " blocks port 41503.", "<code>" + EscapeHtml(f.fix) + "</code>"});
   else if (f.active == Answer::kUnknown && f.allowsLinkPort == Answer::kNo && !f.name.empty())
     problems.push_back({EscapeHtml(f.name) + " may block port 41503: nothing lets it in.",
                         "<code>" + EscapeHtml(f.fix) + "</code>"});
@@ -127,12 +141,11 @@ std::vector<Problem> FindProblems(const StatusSnapshot& s) {
     problems.push_back({"Wendrix cannot tell whether " + EscapeHtml(f.name) + " lets 41503 in.",
                         "If no phone finds this PC: <code>" + EscapeHtml(f.fix) + "</code>"});
   if (s.bluetooth == BluetoothState::kNoBluez)
-    problems.push_back({"Bluetooth is not available (Wi-Fi still works).",
-                        std::string(advice.startBluetooth) + "."});
+    problems.push_back(
+        {"Bluetooth is not available (Wi-Fi still works).", std::string(advice.startBluetooth) + "."});
   else if (s.bluetooth == BluetoothState::kNoAdapter ||
            (s.bluetooth == BluetoothState::kRegistered && s.system.bluetoothAdapters == 0))
-    problems.push_back({"No Bluetooth adapter (Wi-Fi still works).",
-                        std::string(advice.noAdapter) + "."});
+    problems.push_back({"No Bluetooth adapter (Wi-Fi still works).", std::string(advice.noAdapter) + "."});
   return problems;
 }
 
@@ -159,15 +172,33 @@ std::string LinkRow(const char* name, const LinkFigures& link, int64_t now, cons
 std::string ResponseHead(int status, std::string_view type, size_t length, std::string_view extra = {}) {
   const char* reason = "Error";
   switch (status) {
-    case 200: reason = "OK"; break;
-    case 400: reason = "Bad Request"; break;
-    case 403: reason = "Forbidden"; break;
-    case 404: reason = "Not Found"; break;
-    case 405: reason = "Method Not Allowed"; break;
-    case 408: reason = "Request Timeout"; break;
-    case 414: reason = "URI Too Long"; break;
-    case 431: reason = "Request Header Fields Too Large"; break;
-    case 505: reason = "HTTP Version Not Supported"; break;
+    case 200:
+      reason = "OK";
+      break;
+    case 400:
+      reason = "Bad Request";
+      break;
+    case 403:
+      reason = "Forbidden";
+      break;
+    case 404:
+      reason = "Not Found";
+      break;
+    case 405:
+      reason = "Method Not Allowed";
+      break;
+    case 408:
+      reason = "Request Timeout";
+      break;
+    case 414:
+      reason = "URI Too Long";
+      break;
+    case 431:
+      reason = "Request Header Fields Too Large";
+      break;
+    case 505:
+      reason = "HTTP Version Not Supported";
+      break;
   }
   std::string head = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n";
   head += "Content-Type: " + std::string(type) + "\r\n";
@@ -294,12 +325,23 @@ std::string EscapeHtml(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -363,7 +405,8 @@ std::string RenderConnectedLive(const StatusSnapshot& s) {
   std::string bluetoothPeer;
   if (s.bluetoothPeer != 0) {
     bluetoothPeer = BluetoothAddressText(s.bluetoothPeer);
-    if (!s.bluetoothPeerName.empty()) bluetoothPeer = EscapeHtml(s.bluetoothPeerName) + " (" + bluetoothPeer + ")";
+    if (!s.bluetoothPeerName.empty())
+      bluetoothPeer = EscapeHtml(s.bluetoothPeerName) + " (" + bluetoothPeer + ")";
   }
   html += LinkRow("Bluetooth", s.bluetoothLink, s.now, bluetoothPeer);
   html += Row("Virtual joystick", JoystickText(s.joystick));
@@ -477,7 +520,8 @@ std::optional<LiveWait> WaitingLiveRequest(const HttpRequest& request, uint16_t 
   return LiveWait{LivePartOf(query), std::string(since)};
 }
 
-std::string AnswerRequest(const HttpRequest& request, uint16_t port, std::string_view root, LiveSource& live) {
+std::string AnswerRequest(const HttpRequest& request, uint16_t port, std::string_view root,
+                          LiveSource& live) {
   if (request.status != 200) return ErrorResponse(request.status == 0 ? 400 : request.status);
   const bool head = request.method == "HEAD";
   if (!IsOwnHost(request.host, port)) return ErrorAnswer(403, !head);

@@ -140,8 +140,9 @@ void StatusServer::Run() {
     if (counted) dropped_.fetch_add(1, std::memory_order_relaxed);
   };
 
-  const int restMs = waker_ != kInvalidSocket ? static_cast<int>(std::min<long long>(limits_.rest.count(), INT_MAX))
-                                              : kRestMsWithoutWaker;
+  const int restMs = waker_ != kInvalidSocket
+                         ? static_cast<int>(std::min<long long>(limits_.rest.count(), INT_MAX))
+                         : kRestMsWithoutWaker;
   // The live feed as last served here.
   uint64_t feedServed = 0;
   std::string feedTag;

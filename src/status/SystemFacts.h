@@ -14,8 +14,8 @@ struct FirewallFacts {
   std::string name;  // the firewall looked at, e.g. "ufw"; empty when none was found
   Answer active = Answer::kUnknown;
   Answer allowsLinkPort = Answer::kUnknown;  // TCP and UDP 41503 in
-  std::string detail;  // what was read, or why not
-  std::string fix;     // how to let the port in
+  std::string detail;                        // what was read, or why not
+  std::string fix;                           // how to let the port in
 };
 
 struct SystemFacts {

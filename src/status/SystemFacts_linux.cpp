@@ -125,8 +125,10 @@ FirewallFacts ReadFirewalld(const std::string& root, FactsMemory* memory) {
     udp = udp || zone.find("protocol=\"udp\" port=\"41503\"") != std::string::npos ||
           zone.find("port=\"41503\" protocol=\"udp\"") != std::string::npos;
   });
-  if (tcp && udp) facts.allowsLinkPort = Answer::kYes;
-  else facts.detail = "no zone changed in /etc/firewalld opens 41503";
+  if (tcp && udp)
+    facts.allowsLinkPort = Answer::kYes;
+  else
+    facts.detail = "no zone changed in /etc/firewalld opens 41503";
   return facts;
 }
 

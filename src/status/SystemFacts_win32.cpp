@@ -13,15 +13,13 @@ namespace {
 // read: its rules as strings such as
 // "v2.30|Action=Allow|Active=TRUE|Dir=In|Protocol=17|LPort=41503|Name=...|"
 // in FirewallRules, and whether it is on in each of its profiles.
-constexpr char kPolicyKey[] =
-    "SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\FirewallPolicy";
+constexpr char kPolicyKey[] = "SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\FirewallPolicy";
 constexpr const char* kProfiles[] = {"DomainProfile", "StandardProfile", "PublicProfile"};
 
 bool AllowsInbound(std::string_view rule, std::string_view protocol) {
   return rule.find("|Action=Allow|") != std::string_view::npos &&
          rule.find("|Active=TRUE|") != std::string_view::npos &&
-         rule.find("|Dir=In|") != std::string_view::npos &&
-         rule.find(protocol) != std::string_view::npos &&
+         rule.find("|Dir=In|") != std::string_view::npos && rule.find(protocol) != std::string_view::npos &&
          rule.find("|LPort=41503|") != std::string_view::npos;
 }
 
@@ -76,8 +74,8 @@ FirewallFacts ReadFirewall() {
   }
   ::RegCloseKey(key);
   facts.allowsLinkPort = tcp && udp ? Answer::kYes : Answer::kNo;
-  facts.detail = tcp && udp ? "the installer's rules let TCP and UDP 41503 in"
-                            : "no rule lets TCP and UDP 41503 in";
+  facts.detail =
+      tcp && udp ? "the installer's rules let TCP and UDP 41503 in" : "no rule lets TCP and UDP 41503 in";
   return facts;
 }
 

@@ -143,7 +143,8 @@ class TLightPane final : public TBrowserPane {
     Page& page = *loading_;
     const QByteArray body = reply.readAll();
     page.ok = reply.error() == QNetworkReply::NoError;
-    const bool html = reply.header(QNetworkRequest::ContentTypeHeader).toString().startsWith(QLatin1String("text/html"));
+    const bool html =
+        reply.header(QNetworkRequest::ContentTypeHeader).toString().startsWith(QLatin1String("text/html"));
     if (body.isEmpty() && !page.ok) {
       page.html = "<html><head><title>Wendrix</title></head><body><h1>The page cannot be shown</h1><p>" +
                   page.address.toDisplayString().toHtmlEscaped().toStdString() + "<br>" +
@@ -151,7 +152,8 @@ class TLightPane final : public TBrowserPane {
     } else if (html) {
       page.html = body.toStdString();
     } else {
-      page.html = "<html><body><pre>" + QString::fromUtf8(body).toHtmlEscaped().toStdString() + "</pre></body></html>";
+      page.html = "<html><body><pre>" + QString::fromUtf8(body).toHtmlEscaped().toStdString() +
+                  "</pre></body></html>";
     }
     page.address = reply.url();
     // Rendered once to learn what it needs; shown when every fetch has ended.
@@ -164,8 +166,8 @@ class TLightPane final : public TBrowserPane {
       ++resourcesDue_;
       Fetch(address, [this, address](QNetworkReply& resource) {
         // One that cannot be had is shown without.
-        loading_->resources.insert(address, resource.error() == QNetworkReply::NoError ? resource.readAll()
-                                                                                      : QByteArray());
+        loading_->resources.insert(
+            address, resource.error() == QNetworkReply::NoError ? resource.readAll() : QByteArray());
         if (--resourcesDue_ == 0) Show();
       });
     }

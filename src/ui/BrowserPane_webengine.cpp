@@ -77,7 +77,8 @@ QWebEnginePage* TBrowserPage::createWindow(WebWindowType) {
 
 class TEnginePane final : public TBrowserPane {
  public:
-  TEnginePane(BeforeNavigate beforeNavigate, QWidget* parent) : TBrowserPane(parent), view_(new QWebEngineView(this)) {
+  TEnginePane(BeforeNavigate beforeNavigate, QWidget* parent)
+      : TBrowserPane(parent), view_(new QWebEngineView(this)) {
     view_->setPage(new TBrowserPage(std::move(beforeNavigate), view_));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -47,8 +47,7 @@ void RefreshControls(ControlDisplayView& view) {
   view.SetSteeringBar(ShownOnBar(SteeringPosition(ReportLoad(gState.report.axisX))));
   view.SetPedalsBar(ShownOnBar(PedalsPosition(ReportLoad(gState.report.axisY))));
   view.SetFeedbackForceBar(ShownOnBar(FeedbackForcePosition(gState.feedbackForce.load(kRelaxed))));
-  for (int k = 0; k < 8; ++k)
-    view.SetButtonBoxChecked(k, (gState.displayButtons.load(kRelaxed) >> k) & 1);
+  for (int k = 0; k < 8; ++k) view.SetButtonBoxChecked(k, (gState.displayButtons.load(kRelaxed) >> k) & 1);
 }
 
 }  // namespace wendrix

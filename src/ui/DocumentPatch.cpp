@@ -46,7 +46,8 @@ std::vector<FormatRun> RunsOf(const QTextBlock& block) {
 // The format of each character of the block, as an index into its runs.
 std::vector<size_t> FormatPerCharacter(const std::vector<FormatRun>& runs) {
   std::vector<size_t> formats;
-  for (size_t r = 0; r < runs.size(); ++r) formats.insert(formats.end(), static_cast<size_t>(runs[r].length), r);
+  for (size_t r = 0; r < runs.size(); ++r)
+    formats.insert(formats.end(), static_cast<size_t>(runs[r].length), r);
   return formats;
 }
 
@@ -66,8 +67,9 @@ bool SameBlock(const QTextBlock& a, const QTextBlock& b) {
   if (a.text() != b.text() || !SameShape(a, b)) return false;
   const std::vector<FormatRun> x = RunsOf(a);
   const std::vector<FormatRun> y = RunsOf(b);
-  return std::equal(x.begin(), x.end(), y.begin(), y.end(),
-                    [](const FormatRun& r, const FormatRun& s) { return r.length == s.length && Same(r.format, s.format); });
+  return std::equal(x.begin(), x.end(), y.begin(), y.end(), [](const FormatRun& r, const FormatRun& s) {
+    return r.length == s.length && Same(r.format, s.format);
+  });
 }
 
 // One element of a frame or a table cell: a block, a table, or another
@@ -160,7 +162,8 @@ void Fill(QTextCursor& cursor, const QTextBlock& fresh, Lists& lists) {
     else
       lists.insert(list, cursor.createList(list->format()));
   }
-  for (auto it = fresh.begin(); !it.atEnd(); ++it) cursor.insertText(it.fragment().text(), it.fragment().charFormat());
+  for (auto it = fresh.begin(); !it.atEnd(); ++it)
+    cursor.insertText(it.fragment().text(), it.fragment().charFormat());
 }
 
 // Writes copies of the fresh items at the cursor, which stands in an empty
@@ -182,7 +185,8 @@ void Build(QTextCursor& cursor, const Items& fresh, Lists& lists) {
     QTextTable* made = cursor.insertTable(table->rows(), table->columns(), format);
     ForEachCell(table, [&](int r, int c) {
       const QTextTableCell cell = table->cellAt(r, c);
-      if (cell.rowSpan() > 1 || cell.columnSpan() > 1) made->mergeCells(r, c, cell.rowSpan(), cell.columnSpan());
+      if (cell.rowSpan() > 1 || cell.columnSpan() > 1)
+        made->mergeCells(r, c, cell.rowSpan(), cell.columnSpan());
     });
     ForEachCell(table, [&](int r, int c) {
       const QTextTableCell cell = table->cellAt(r, c);
@@ -204,8 +208,9 @@ class Patcher {
     QTextFrame* root = shown_.rootFrame();
     QTextFrame* freshRoot = fresh.rootFrame();
     if (!Same(root->frameFormat(), freshRoot->frameFormat())) root->setFrameFormat(freshRoot->frameFormat());
-    PatchItems(ItemsOf(root->begin(), root->end()), ItemsOf(freshRoot->begin(), freshRoot->end()),
-               [this] { return std::pair{0, shown_.characterCount() - 1}; });
+    PatchItems(ItemsOf(root->begin(), root->end()), ItemsOf(freshRoot->begin(), freshRoot->end()), [this] {
+      return std::pair{0, shown_.characterCount() - 1};
+    });
   }
 
  private:
@@ -228,10 +233,13 @@ class Patcher {
     std::vector<std::pair<size_t, size_t>> nowRuns;
     bool alike = oldTables.size() == nowTables.size();
     for (size_t t = 0; alike && t <= oldTables.size(); ++t) {
-      oldRuns.emplace_back(t == 0 ? 0 : oldTables[t - 1] + 1, t < oldTables.size() ? oldTables[t] : old.size());
-      nowRuns.emplace_back(t == 0 ? 0 : nowTables[t - 1] + 1, t < nowTables.size() ? nowTables[t] : now.size());
+      oldRuns.emplace_back(t == 0 ? 0 : oldTables[t - 1] + 1,
+                           t < oldTables.size() ? oldTables[t] : old.size());
+      nowRuns.emplace_back(t == 0 ? 0 : nowTables[t - 1] + 1,
+                           t < nowTables.size() ? nowTables[t] : now.size());
       // A run can only be patched into one that has blocks as well.
-      alike = (oldRuns.back().first == oldRuns.back().second) == (nowRuns.back().first == nowRuns.back().second);
+      alike =
+          (oldRuns.back().first == oldRuns.back().second) == (nowRuns.back().first == nowRuns.back().second);
       if (alike && t < oldTables.size()) {
         QTextTable* a = old[oldTables[t]].table();
         QTextTable* b = now[nowTables[t]].table();
@@ -300,7 +308,9 @@ class Patcher {
     cursor.removeSelectedText();
     if (QTextList* list = cursor.currentList()) list->remove(cursor.block());
     Lists lists;
-    Build(cursor, Items(now.begin() + static_cast<std::ptrdiff_t>(prefix), now.end() - static_cast<std::ptrdiff_t>(suffix)),
+    Build(cursor,
+          Items(now.begin() + static_cast<std::ptrdiff_t>(prefix),
+                now.end() - static_cast<std::ptrdiff_t>(suffix)),
           lists);
   }
 

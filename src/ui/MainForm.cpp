@@ -411,14 +411,12 @@ void TMainForm::CreateComponents() {
   connectionTcpWaitingGray = AddTextLine(grp1, "connectionTcpWaitingGray", {75, 27, 236, 17}, false);
   redt3 = AddTextLine(grp1, "redt3", {13, 53, 68, 17}, true);
   connectionBluetoothWaiting = AddTextLine(grp1, "connectionBluetoothWaiting", {75, 53, 212, 17}, true);
-  connectionBluetoothConnected =
-      AddTextLine(grp1, "connectionBluetoothConnected", {75, 53, 212, 17}, false);
+  connectionBluetoothConnected = AddTextLine(grp1, "connectionBluetoothConnected", {75, 53, 212, 17}, false);
   connectionBluetoothWaitingGray =
       AddTextLine(grp1, "connectionBluetoothWaitingGray", {75, 53, 212, 17}, false);
   KeepNamesWhole({{redt1, kWifiName}, {redt3, kBluetoothName}},
                  {connectionTcpWaiting, connectionTcpConnected, connectionTcpWaitingGray,
-                  connectionBluetoothWaiting, connectionBluetoothConnected,
-                  connectionBluetoothWaitingGray});
+                  connectionBluetoothWaiting, connectionBluetoothConnected, connectionBluetoothWaitingGray});
 
   Controls = Named(new QGroupBox(QStringLiteral("Controls"), client), "Controls");
   Controls->setGeometry(16, 119, 425, 139);
@@ -444,10 +442,10 @@ void TMainForm::CreateComponents() {
   ProgressBarFeedbackForce = AddBar(client, "ProgressBarFeedbackForce", {112, 225, 318, 17});
   ProgressBarFeedbackForce->hide();
 
-  WebBrowser1 = Named(TBrowserPane::Create(
-                           [this](const QUrl& url, bool& cancel) { WebBrowser1BeforeNavigate2(url, cancel); },
-                           client),
-                       "WebBrowser1");
+  WebBrowser1 =
+      Named(TBrowserPane::Create(
+                [this](const QUrl& url, bool& cancel) { WebBrowser1BeforeNavigate2(url, cancel); }, client),
+            "WebBrowser1");
   WebBrowser1->setGeometry(16, 275, 425, 276);
   connect(WebBrowser1, &TBrowserPane::Shown, this, [this](const QUrl& shown) { FeedPane(shown); });
 
@@ -509,8 +507,8 @@ void TMainForm::WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel) {
 void TMainForm::FeedPane(const QUrl& shown) {
   if (!setup_.liveFeed) return;
   const QByteArray address = shown.toEncoded();
-  const std::optional<LivePart> part =
-      LivePartShown(std::string_view(address.constData(), static_cast<size_t>(address.size())), setup_.serverBase);
+  const std::optional<LivePart> part = LivePartShown(
+      std::string_view(address.constData(), static_cast<size_t>(address.size())), setup_.serverBase);
   paneFeed_ = setup_.liveFeed->FeedLive(part, [this](uint64_t feed, const std::string& html) {
     QMetaObject::invokeMethod(
         this,

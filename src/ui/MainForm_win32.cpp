@@ -30,9 +30,7 @@ HMENU ChildId(int id) { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id))
 
 // Any thread, once per run of requests: marks the whole window for a paint.
 // The system merges the marks into one WM_PAINT.
-void InvalidateMainWindow(void* window) {
-  ::InvalidateRect(static_cast<HWND>(window), nullptr, FALSE);
-}
+void InvalidateMainWindow(void* window) { ::InvalidateRect(static_cast<HWND>(window), nullptr, FALSE); }
 
 // The address a navigation event carries, as text in the system's code page.
 std::string VariantText(VARIANT* value) {
@@ -72,8 +70,7 @@ LRESULT FaceColour(WPARAM dc) {
 
 // A group box holds its controls as a container; it fills its own face,
 // which the system's group box leaves to its parent.
-LRESULT CALLBACK GroupBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                              DWORD_PTR) {
+LRESULT CALLBACK GroupBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   switch (message) {
     case WM_ERASEBKGND: {
       RECT client;
@@ -103,9 +100,9 @@ TMainForm::TMainForm(MainFormSetup setup) : setup_(std::move(setup)) {
   wc.lpfnWndProc = &TMainForm::WindowProc;
   wc.hInstance = instance;
   wc.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
-  wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
-                                               ::GetSystemMetrics(SM_CXSMICON),
-                                               ::GetSystemMetrics(SM_CYSMICON), 0));
+  wc.hIconSm =
+      static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                      ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
   wc.hCursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = ids::kWindowClass;
@@ -140,11 +137,10 @@ int TMainForm::Scaled(int v) const { return ::MulDiv(v, dpi_, 96); }
 
 void TMainForm::CreateComponents() {
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  auto add = [&](HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int id, int left,
-                 int top, int width, int height) {
-    HWND control = ::CreateWindowExW(0, cls, text, WS_CHILD | style, Scaled(left), Scaled(top),
-                                     Scaled(width), Scaled(height), parent, ChildId(id), instance,
-                                     nullptr);
+  auto add = [&](HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int id, int left, int top,
+                 int width, int height) {
+    HWND control = ::CreateWindowExW(0, cls, text, WS_CHILD | style, Scaled(left), Scaled(top), Scaled(width),
+                                     Scaled(height), parent, ChildId(id), instance, nullptr);
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     return control;
   };
@@ -161,14 +157,14 @@ void TMainForm::CreateComponents() {
     return control;
   };
   auto textLine = [&](int id, int left, int top, int width, bool visible) {
-    HWND line = add(grp1, MSFTEDIT_CLASS, L"", (visible ? WS_VISIBLE : 0) | ES_READONLY, id, left,
-                    top, width, 17);
+    HWND line =
+        add(grp1, MSFTEDIT_CLASS, L"", (visible ? WS_VISIBLE : 0) | ES_READONLY, id, left, top, width, 17);
     ::SendMessageW(line, EM_SETBKGNDCOLOR, 0, static_cast<LPARAM>(::GetSysColor(COLOR_BTNFACE)));
     return line;
   };
   auto bar = [&](HWND parent, int id, int left, int top, int width, bool visible) {
-    HWND control = add(parent, PROGRESS_CLASSW, L"", (visible ? WS_VISIBLE : 0) | WS_CLIPSIBLINGS | PBS_SMOOTH, id,
-                       left, top, width, 17);
+    HWND control = add(parent, PROGRESS_CLASSW, L"",
+                       (visible ? WS_VISIBLE : 0) | WS_CLIPSIBLINGS | PBS_SMOOTH, id, left, top, width, 17);
     ::SendMessageW(control, PBM_SETRANGE32, 0, 100);
     // A themed bar glides to each new position over a fraction of a
     // second and would trail the phone; an unthemed smooth bar is drawn
@@ -181,8 +177,8 @@ void TMainForm::CreateComponents() {
   };
 
   auto group = [&](const wchar_t* caption, int id, int left, int top, int width, int height) {
-    HWND box = add(handle_, L"BUTTON", caption, WS_VISIBLE | BS_GROUPBOX | WS_CLIPCHILDREN, id, left,
-                   top, width, height);
+    HWND box = add(handle_, L"BUTTON", caption, WS_VISIBLE | BS_GROUPBOX | WS_CLIPCHILDREN, id, left, top,
+                   width, height);
     ::SetWindowSubclass(box, &GroupBoxProc, 0, 0);
     return box;
   };
@@ -206,22 +202,20 @@ void TMainForm::CreateComponents() {
   label(Controls, L"Buttons:", ids::lbl5, 173, 106);
   static constexpr int kBoxLeft[8] = {63, 151, 224, 256, 288, 320, 352, 384};
   for (int k = 0; k < 8; ++k)
-    chk[static_cast<size_t>(k)] =
-        add(Controls, L"BUTTON", L"", WS_VISIBLE | WS_DISABLED | BS_CHECKBOX, ids::chk1 + k,
-            kBoxLeft[k], 105, 18, 17);
+    chk[static_cast<size_t>(k)] = add(Controls, L"BUTTON", L"", WS_VISIBLE | WS_DISABLED | BS_CHECKBOX,
+                                      ids::chk1 + k, kBoxLeft[k], 105, 18, 17);
   // Over the middle of each bar.
   label(Controls, L"|", ids::Label9, 240, 20);
   label(Controls, L"|", ids::Label8, 241, 59);
 
   ProgressBarFeedbackForce = bar(handle_, ids::ProgressBarFeedbackForce, 112, 225, 318, false);
 
-  WebBrowser1.Create(handle_, ids::WebBrowser1,
-                     RECT{Scaled(16), Scaled(275), Scaled(16 + 425), Scaled(275 + 276)},
-                     [this](IDispatch* pDisp, VARIANT* URL, VARIANT* Flags, VARIANT* TargetFrameName,
-                            VARIANT* PostData, VARIANT* Headers, VARIANT_BOOL* Cancel) {
-                       WebBrowser1BeforeNavigate2(pDisp, URL, Flags, TargetFrameName, PostData,
-                                                  Headers, Cancel);
-                     });
+  WebBrowser1.Create(
+      handle_, ids::WebBrowser1, RECT{Scaled(16), Scaled(275), Scaled(16 + 425), Scaled(275 + 276)},
+      [this](IDispatch* pDisp, VARIANT* URL, VARIANT* Flags, VARIANT* TargetFrameName, VARIANT* PostData,
+             VARIANT* Headers, VARIANT_BOOL* Cancel) {
+        WebBrowser1BeforeNavigate2(pDisp, URL, Flags, TargetFrameName, PostData, Headers, Cancel);
+      });
 
   ::SetTimer(handle_, kTimer1, kTimer1Interval, nullptr);
 }
@@ -303,8 +297,8 @@ void TMainForm::OpenInWebBrowser(const std::string& address) {
 // ShellExecuteA may serve window messages while it waits, and a tick among
 // them would navigate the pane inside the pane's own event: the open is
 // posted to run once the event has returned.
-void TMainForm::WebBrowser1BeforeNavigate2(IDispatch*, VARIANT* URL, VARIANT*, VARIANT*, VARIANT*,
-                                           VARIANT*, VARIANT_BOOL* Cancel) {
+void TMainForm::WebBrowser1BeforeNavigate2(IDispatch*, VARIANT* URL, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
+                                           VARIANT_BOOL* Cancel) {
   const std::string links = PageAddress(setup_.serverBase, kLinksArea);
   if (!StartsWithPrefixA(VariantText(URL).c_str(), links.c_str())) return;
   *Cancel = VARIANT_TRUE;
@@ -340,8 +334,7 @@ void TMainForm::SetFeedbackForceBar(int position) {
   ::SendMessageW(ProgressBarFeedbackForce, PBM_SETPOS, position, 0);
 }
 void TMainForm::SetButtonBoxChecked(int index, bool checked) {
-  ::SendMessageW(chk.at(static_cast<size_t>(index)), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED,
-                 0);
+  ::SendMessageW(chk.at(static_cast<size_t>(index)), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 void PrepareMainForm() {

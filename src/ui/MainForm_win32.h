@@ -56,9 +56,8 @@ class TMainForm final : public SupervisedWindow, public ControlDisplayView {
   void Help2Click();
   // Opens the address in the user's web browser.
   static void OpenInWebBrowser(const std::string& address);
-  void WebBrowser1BeforeNavigate2(IDispatch* pDisp, VARIANT* URL, VARIANT* Flags,
-                                  VARIANT* TargetFrameName, VARIANT* PostData, VARIANT* Headers,
-                                  VARIANT_BOOL* Cancel);
+  void WebBrowser1BeforeNavigate2(IDispatch* pDisp, VARIANT* URL, VARIANT* Flags, VARIANT* TargetFrameName,
+                                  VARIANT* PostData, VARIANT* Headers, VARIANT_BOOL* Cancel);
 
   // v pixels at 96 dpi on this screen.
   int Scaled(int v) const;

@@ -71,8 +71,8 @@ class BrowserSite final : public IOleClientSite,
   STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
   STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
   STDMETHODIMP OnUIActivate() override { return S_OK; }
-  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
-                                LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
+                                LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
     if (frame) {
       *frame = this;
       AddRef();
@@ -131,8 +131,7 @@ class BrowserSite final : public IOleClientSite,
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                       UINT*) override {
-    if (id != DISPID_BEFORENAVIGATE2 || !params || params->cArgs != 7 || !onBeforeNavigate2_)
-      return S_OK;
+    if (id != DISPID_BEFORENAVIGATE2 || !params || params->cArgs != 7 || !onBeforeNavigate2_) return S_OK;
     // The arguments arrive last first.
     VARIANTARG* a = params->rgvarg;
     if (a[0].vt != (VT_BYREF | VT_BOOL)) return S_OK;
@@ -178,8 +177,8 @@ bool TWebBrowser::Create(HWND parent, int id, RECT bounds, BeforeNavigate2 onBef
   RegisterHostClass();
   host_ = ::CreateWindowExW(0, kHostClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, bounds.left,
                             bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, parent,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                            ::GetModuleHandleW(nullptr), nullptr);
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
+                            nullptr);
   if (!host_) return false;
   site_ = new BrowserSite(host_, std::move(onBeforeNavigate2));
 
@@ -199,8 +198,8 @@ bool TWebBrowser::Create(HWND parent, int id, RECT bounds, BeforeNavigate2 onBef
     return false;
   }
   IConnectionPointContainer* container = nullptr;
-  if (SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer,
-                                       reinterpret_cast<void**>(&container)))) {
+  if (SUCCEEDED(
+          object->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
     IConnectionPoint* point = nullptr;
     if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point))) {
       DWORD cookie = 0;

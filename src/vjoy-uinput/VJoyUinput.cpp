@@ -72,7 +72,8 @@ libevdev_uinput* CreateWheel() {
   }
 
   libevdev_uinput* uidev = nullptr;
-  if (libevdev_uinput_create_from_device(dev.get(), LIBEVDEV_UINPUT_OPEN_MANAGED, &uidev) != 0) return nullptr;
+  if (libevdev_uinput_create_from_device(dev.get(), LIBEVDEV_UINPUT_OPEN_MANAGED, &uidev) != 0)
+    return nullptr;
   return uidev;
 }
 

@@ -37,8 +37,8 @@ class Startup : public ::testing::Test {
   void PutFakeBeside() { fs::copy_file(FAKE_LIBRARY_PATH, dir_ / "lib" / "libvJoyInterface.so"); }
 
   Outcome Run(const fs::path& program, const std::string& env = "") {
-    std::string command = "env FAKE_VJOY_LOG='" + log_.string() + "' " + env + " '" +
-                          program.string() + "' > '" + (dir_ / "out").string() + "'";
+    std::string command = "env FAKE_VJOY_LOG='" + log_.string() + "' " + env + " '" + program.string() +
+                          "' > '" + (dir_ / "out").string() + "'";
     Outcome o;
     int status = std::system(command.c_str());
     o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -75,8 +75,9 @@ Message Parse(const std::string& output) {
 // With the library beside the program, the only thing the driver can lack
 // here is the uinput device; the test machine may or may not have it.
 std::string ExpectedUinputLine() {
-  if (access("/dev/uinput", F_OK) != 0) return "\r\nOn this PC the uinput kernel module is not loaded; "
-                                                 "see \"Enabling uinput\" in the README.";
+  if (access("/dev/uinput", F_OK) != 0)
+    return "\r\nOn this PC the uinput kernel module is not loaded; "
+           "see \"Enabling uinput\" in the README.";
   if (access("/dev/uinput", W_OK) != 0) return "not writable";
   return "";
 }
@@ -153,7 +154,8 @@ TEST(DriverTrouble, NamesTheFirstMissingPieceAndItsReadmeSection) {
   EXPECT_NE(DescribeDriverTrouble(f).find("uinput kernel module is not loaded"), std::string::npos);
   f.libraryPresent = false;
   EXPECT_EQ(DescribeDriverTrouble(f),
-            "On this PC the driver library /opt/w/libvJoyInterface.so is missing; see \"Installing\" in the README.");
+            "On this PC the driver library /opt/w/libvJoyInterface.so is missing; see \"Installing\" in the "
+            "README.");
 }
 
 TEST(Modules, InitialiseInTheirFixedOrder) {

@@ -16,9 +16,8 @@ TEST_F(FramedDecoding, LengthDecidesWhatIsTaken) {
     bool moves;
     bool buttons;
   };
-  for (Case c : {Case{0, false, false}, Case{21, false, false}, Case{22, true, false},
-                 Case{23, true, false}, Case{24, true, false}, Case{31, true, false},
-                 Case{32, true, true}, Case{40, true, true}}) {
+  for (Case c : {Case{0, false, false}, Case{21, false, false}, Case{22, true, false}, Case{23, true, false},
+                 Case{24, true, false}, Case{31, true, false}, Case{32, true, true}, Case{40, true, true}}) {
     SCOPED_TRACE(c.length);
     SetUp();
     ReportStore(gState.report.buttons, 9u);
@@ -64,8 +63,8 @@ TEST_F(FramedDecoding, AxesAreOffsetByTheCentreWithoutClamping) {
   struct Case {
     int32_t wire, axis;
   };
-  for (Case c : {Case{-16384, 0}, Case{0, 16384}, Case{16384, 32768}, Case{20000, 36384},
-                 Case{-20000, -3616}, Case{INT32_MAX, INT32_MIN + 16383}}) {
+  for (Case c : {Case{-16384, 0}, Case{0, 16384}, Case{16384, 32768}, Case{20000, 36384}, Case{-20000, -3616},
+                 Case{INT32_MAX, INT32_MIN + 16383}}) {
     SCOPED_TRACE(c.wire);
     Framed(Message(22, {c.wire, c.wire}));
     EXPECT_EQ(AxisX(), c.axis);
@@ -87,8 +86,8 @@ TEST_F(FramedDecoding, SequenceFilterWhileTheCheckIsOn) {
     int16_t last;
   };
   int32_t axis = 0;
-  for (Case c : {Case{101, true, 101}, Case{101, false, 101}, Case{99, false, 101},
-                 Case{0x8065, false, 101}, Case{102, true, 102}}) {
+  for (Case c : {Case{101, true, 101}, Case{101, false, 101}, Case{99, false, 101}, Case{0x8065, false, 101},
+                 Case{102, true, 102}}) {
     SCOPED_TRACE(c.sequence);
     const size_t before = Pushes();
     Framed(Message(32, {c.sequence, 0, c.sequence, 1, 0}));

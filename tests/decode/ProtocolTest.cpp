@@ -22,8 +22,8 @@ Bytes Cat(Bytes a, const Bytes& b) {
 }
 
 TEST(Protocol, FixedUnitsAreByteExact) {
-  EXPECT_EQ(Of(kAnnouncement), (Bytes{0x69, 0x6F, 0x2E, 0x6B, 0x61, 0x76, 0x72, 0x65, 0x2E, 0x70,
-                                      0x61, 0x64, 0x01, 0x01, 0x00, 0x00, 0xA2, 0x1F, 0x02}));
+  EXPECT_EQ(Of(kAnnouncement), (Bytes{0x69, 0x6F, 0x2E, 0x6B, 0x61, 0x76, 0x72, 0x65, 0x2E, 0x70, 0x61, 0x64,
+                                      0x01, 0x01, 0x00, 0x00, 0xA2, 0x1F, 0x02}));
   EXPECT_EQ(Of(kGreeting), (Bytes{0x00, 0x02}));
   EXPECT_EQ(Of(BuildLegacyOpening(0x1234)), Cat(Cat({0, 0, 0, 0}, Identifier()), {0x12, 0x34}));
   EXPECT_EQ(kLinkPort, 41503);
@@ -57,11 +57,12 @@ TEST(Protocol, LegacyRecordAndDatagram) {
 
 TEST(Protocol, FramedMessageOfAnyLength) {
   const auto full = BuildFramedMessage({-16384, 0x01020304, 0xABCD, 1, 2}, 40);
-  EXPECT_EQ(full, Cat(Cat(Identifier(), {0, 0, 0xFF, 0xFF, 0xC0, 0x00, 0x01, 0x02, 0x03, 0x04, 0xAB,
-                                         0xCD, 1, 2}),
-                      Bytes(14, 0)));
+  EXPECT_EQ(full,
+            Cat(Cat(Identifier(), {0, 0, 0xFF, 0xFF, 0xC0, 0x00, 0x01, 0x02, 0x03, 0x04, 0xAB, 0xCD, 1, 2}),
+                Bytes(14, 0)));
   for (size_t n = 0; n <= 40; ++n)
-    EXPECT_EQ(BuildFramedMessage({-16384, 0x01020304, 0xABCD, 1, 2}, n), Bytes(full.begin(), full.begin() + n));
+    EXPECT_EQ(BuildFramedMessage({-16384, 0x01020304, 0xABCD, 1, 2}, n),
+              Bytes(full.begin(), full.begin() + n));
   EXPECT_EQ(BuildFrame(Bytes(22, 7)), Cat({0x00, 0x00, 0x00, 0x16}, Bytes(22, 7)));
   EXPECT_EQ(BuildFrameWithLength(100001, {}), (Bytes{0x00, 0x01, 0x86, 0xA1}));
 }

@@ -60,7 +60,7 @@ struct FakeStack {
   std::vector<int> backlogs;
   std::vector<Registration> registrations;
   std::vector<SocketHandle> accepted;
-  int registerError = EACCES;  // errno of a failing registration
+  int registerError = EACCES;                 // errno of a failing registration
   std::vector<BluetoothState> statesAtSleep;  // what gStatus showed at each wait
 
   // Records the call; true when it is scripted to fail.
@@ -299,7 +299,7 @@ TEST_F(BluetoothListener, FirstPassRegistersAtOnceWhateverWifiSays) {
 
 struct FailureCase {
   const char* step;
-  CallList failedPass;  // up to the wait before the next pass
+  CallList failedPass;   // up to the wait before the next pass
   BluetoothState shown;  // in gStatus during that wait
 };
 
@@ -323,15 +323,15 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"socket", {"socket"}, BluetoothState::kNoBluetooth},
         FailureCase{"bind", {"socket", "bind", "close 100"}, BluetoothState::kNoAdapter},
         FailureCase{"listen", {"socket", "bind", "listen", "close 100"}, BluetoothState::kNoAdapter},
-        FailureCase{"getsockname", {"socket", "bind", "listen", "getsockname", "close 100"},
+        FailureCase{"getsockname",
+                    {"socket", "bind", "listen", "getsockname", "close 100"},
                     BluetoothState::kNoAdapter},
         FailureCase{"register",
                     {"socket", "bind", "listen", "getsockname", "register", "close 100"},
                     BluetoothState::kRefused},
         // The record of a socket that no longer listens is withdrawn.
         FailureCase{"accept",
-                    {"socket", "bind", "listen", "getsockname", "register", "accept", "delete",
-                     "close 100"},
+                    {"socket", "bind", "listen", "getsockname", "register", "accept", "delete", "close 100"},
                     BluetoothState::kAcceptFailed}),
     [](const auto& test) { return std::string(test.param.step); });
 
@@ -379,7 +379,6 @@ TEST_F(BluetoothListener, LaterPassesBindToAnyRadio) {
   EXPECT_EQ(std::memcmp(stack_.bound[1].bdaddr, zero, sizeof zero), 0);
   EXPECT_EQ(stack_.bound[1].channel, 0);
 }
-
 
 SocketHandle ListeningSocket(int, int, int) {
   listenerThread.store(static_cast<pid_t>(::syscall(SYS_gettid)));

@@ -45,8 +45,7 @@ class Phone {
   SocketHandle SessionEnd() const { return session_; }
 
   void Send(std::span<const uint8_t> bytes) const {
-    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
   }
 
   // Up to `count` bytes, or fewer when the session closes its end.

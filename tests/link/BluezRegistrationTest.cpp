@@ -66,8 +66,9 @@ class FakeBluez {
   explicit FakeBluez(const std::string& address, Script script = {})
       : refuse_(script.refuse), unanswered_(script.unanswered) {
     bus_ = Connect(address);
-    if (!bus_ || sd_bus_add_object_vtable(bus_, nullptr, "/org/bluez", "org.bluez.ProfileManager1",
-                                          kVtable, this) < 0 ||
+    if (!bus_ ||
+        sd_bus_add_object_vtable(bus_, nullptr, "/org/bluez", "org.bluez.ProfileManager1", kVtable, this) <
+            0 ||
         sd_bus_add_match(bus_, nullptr,
                          "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged'",
                          &FakeBluez::OnOwnerChanged, this) < 0 ||
@@ -188,8 +189,8 @@ class FakeBluez {
   std::condition_variable changed_;
   std::vector<Call> calls_;
   std::set<std::pair<std::string, std::string>> held_;  // sender, object path
-  int refuse_;      // bus thread only
-  int unanswered_;  // bus thread only
+  int refuse_;                                          // bus thread only
+  int unanswered_;                                      // bus thread only
 };
 
 const sd_bus_vtable FakeBluez::kVtable[] = {
@@ -327,8 +328,7 @@ TEST_F(BluezRegistration, PublishesAgainWhenBluezRestarts) {
   EXPECT_NE(calls[0].options.at("ServiceRecord").find("<uint8 value=\"0x09\" />"), std::string::npos);
 
   EXPECT_EQ(Withdraw(), 0);
-  EXPECT_EQ(Members(second.Calls()),
-            (std::vector<std::string>{"RegisterProfile", "UnregisterProfile"}));
+  EXPECT_EQ(Members(second.Calls()), (std::vector<std::string>{"RegisterProfile", "UnregisterProfile"}));
 }
 
 TEST_F(BluezRegistration, PublishesAgainOnANewBusAtTheSameAddress) {
@@ -498,8 +498,8 @@ TEST_F(BluezRegistration, ProfileObjectAnswersBluez) {
   auto call = [&](const char* member, const char* types, auto... args) {
     sd_bus_error error{};
     sd_bus_message* reply = nullptr;
-    const int r = sd_bus_call_method(peer, registrant.c_str(), kProfileObjectPath,
-                                     "org.bluez.Profile1", member, &error, &reply, types, args...);
+    const int r = sd_bus_call_method(peer, registrant.c_str(), kProfileObjectPath, "org.bluez.Profile1",
+                                     member, &error, &reply, types, args...);
     std::string outcome = r >= 0 ? "ok" : (error.name ? error.name : "failed");
     sd_bus_error_free(&error);
     sd_bus_message_unref(reply);

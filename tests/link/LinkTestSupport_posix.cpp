@@ -41,9 +41,7 @@ uint16_t LocalPort(int fd) {
   return getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0 ? ntohs(a.sin_port) : 0;
 }
 
-long ClientSend(int fd, const uint8_t* data, size_t length) {
-  return send(fd, data, length, MSG_NOSIGNAL);
-}
+long ClientSend(int fd, const uint8_t* data, size_t length) { return send(fd, data, length, MSG_NOSIGNAL); }
 
 long ClientReceive(int fd, uint8_t* buffer, size_t length) { return recv(fd, buffer, length, 0); }
 

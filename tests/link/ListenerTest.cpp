@@ -61,9 +61,9 @@ class UdpTest : public ::testing::Test {
 TEST_F(UdpTest, OnlyEightByteDatagramsOfTypeOneAreTaken) {
   const auto valid = BuildControlDatagram({2, 5000, 6000, 0x03});
   std::vector<std::vector<uint8_t>> ignored = {
-      {valid.begin(), valid.begin() + 7},                          // 7 bytes
-      Concat(valid, std::vector<uint8_t>{0}),                      // 9 bytes
-      {},                                                          // empty
+      {valid.begin(), valid.begin() + 7},      // 7 bytes
+      Concat(valid, std::vector<uint8_t>{0}),  // 9 bytes
+      {},                                      // empty
   };
   for (uint8_t type : {0, 2}) {
     auto d = BuildControlDatagram({2, 5000, 6000, 0}, type);

@@ -64,7 +64,8 @@ TEST_F(PadsimTest, DrivesTheJoystickInEveryMode) {
   ASSERT_TRUE(Eventually([] { return !Updates().empty() && Updates().back().axisX == 300; }));
   EXPECT_EQ(Updates().back().axisY, 400);
 
-  Outcome udp = Padsim("udp 127.0.0.1 --rate 500 --sequence 200 1000,2000 --port " + std::to_string(udp_->ReceivingPort()));
+  Outcome udp = Padsim("udp 127.0.0.1 --rate 500 --sequence 200 1000,2000 --port " +
+                       std::to_string(udp_->ReceivingPort()));
   EXPECT_EQ(udp.status, 0) << udp.output;
   ASSERT_TRUE(Eventually([] { return Updates().back().axisX == 1000; }));
   EXPECT_EQ(Updates().back().axisY, 2000);
@@ -81,11 +82,13 @@ TEST_F(PadsimTest, ListenPrintsAnnouncementsWithTheirSender) {
     output = Padsim("listen --count 1 --seconds 60 --port " + std::to_string(port)).output;
     done = true;
   });
-  EXPECT_TRUE(Eventually([&] {
-    SendDatagramTo(probe, port, kAnnouncement);
-    std::this_thread::sleep_for(20ms);
-    return done.load();
-  }, 90s));
+  EXPECT_TRUE(Eventually(
+      [&] {
+        SendDatagramTo(probe, port, kAnnouncement);
+        std::this_thread::sleep_for(20ms);
+        return done.load();
+      },
+      90s));
   listener.join();
   close(probe);
   EXPECT_NE(output.find("announcement from 127.0.0.1:"), std::string::npos) << output;
@@ -93,8 +96,8 @@ TEST_F(PadsimTest, ListenPrintsAnnouncementsWithTheirSender) {
 }
 
 TEST(Padsim, ReportsBadArgumentsAndRefusedConnections) {
-  for (const char* bad : {"", "fly 127.0.0.1", "tcp 127.0.0.1", "tcp 127.0.0.1 --framed --legacy",
-                          "udp", "udp 127.0.0.1 --rate 0", "udp 127.0.0.1 70000,1", "udp 127.0.0.1 --port x"}) {
+  for (const char* bad : {"", "fly 127.0.0.1", "tcp 127.0.0.1", "tcp 127.0.0.1 --framed --legacy", "udp",
+                          "udp 127.0.0.1 --rate 0", "udp 127.0.0.1 70000,1", "udp 127.0.0.1 --port x"}) {
     Outcome r = Padsim(bad);
     EXPECT_EQ(r.status, 2) << bad << "\n" << r.output;
     EXPECT_NE(r.output.find("usage:"), std::string::npos) << bad;

@@ -46,12 +46,11 @@ class SystemNetworkCalls {
 
 // Runs `body` on a thread that lives in a new network namespace set up by
 // `setup` (shell commands). Skips the test when no namespace can be made.
-#define IN_PRIVATE_NETWORK(setup, ...)                                   \
-  do {                                                                   \
-    const NamespaceRun run = InPrivateNetwork(setup, __VA_ARGS__);       \
-    if (run == NamespaceRun::kNoNamespace)                               \
-      GTEST_SKIP() << "cannot make a network namespace";                 \
-    ASSERT_EQ(run, NamespaceRun::kRan) << "cannot set up its links";     \
+#define IN_PRIVATE_NETWORK(setup, ...)                                                        \
+  do {                                                                                        \
+    const NamespaceRun run = InPrivateNetwork(setup, __VA_ARGS__);                            \
+    if (run == NamespaceRun::kNoNamespace) GTEST_SKIP() << "cannot make a network namespace"; \
+    ASSERT_EQ(run, NamespaceRun::kRan) << "cannot set up its links";                          \
   } while (false)
 
 enum class NamespaceRun { kRan, kNoNamespace, kSetupFailed };

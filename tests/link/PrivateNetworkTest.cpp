@@ -153,13 +153,12 @@ TEST_F(PrivateNetwork, InterfaceQueryListsEveryIpv4AddressWithItsNetmask) {
     const SocketHandle s = Winsock2Entries.socket(AF_INET, SOCK_STREAM, 0);
     alignas(InterfaceInfo) uint8_t buffer[kInterfaceListBufferSize];
     uint32_t bytes = 0;
-    if (Winsock2Entries.WSAIoctl(s, SIO_GET_INTERFACE_LIST, nullptr, 0, buffer, sizeof buffer,
-                                 &bytes) == 0) {
+    if (Winsock2Entries.WSAIoctl(s, SIO_GET_INTERFACE_LIST, nullptr, 0, buffer, sizeof buffer, &bytes) == 0) {
       for (uint32_t i = 0; i < bytes / sizeof(InterfaceInfo); ++i) {
         InterfaceInfo info;
         std::memcpy(&info, buffer + i * sizeof info, sizeof info);
-        listed.push_back({Text(info.iiAddress.sin_addr.s_addr),
-                          Text(info.iiNetmask.sin_addr.s_addr), (info.iiFlags & kInterfaceUp) != 0});
+        listed.push_back({Text(info.iiAddress.sin_addr.s_addr), Text(info.iiNetmask.sin_addr.s_addr),
+                          (info.iiFlags & kInterfaceUp) != 0});
       }
     }
     tooSmall = Winsock2Entries.WSAIoctl(s, SIO_GET_INTERFACE_LIST, nullptr, 0, buffer,
@@ -167,8 +166,8 @@ TEST_F(PrivateNetwork, InterfaceQueryListsEveryIpv4AddressWithItsNetmask) {
     tooSmallError = errno;
     otherCode = Winsock2Entries.WSAIoctl(s, 0x12345678, nullptr, 0, buffer, sizeof buffer, &bytes);
     Winsock2Entries.closesocket(s);
-    badSocket = Winsock2Entries.WSAIoctl(s, SIO_GET_INTERFACE_LIST, nullptr, 0, buffer,
-                                         sizeof buffer, &bytes);
+    badSocket =
+        Winsock2Entries.WSAIoctl(s, SIO_GET_INTERFACE_LIST, nullptr, 0, buffer, sizeof buffer, &bytes);
   });
   ASSERT_EQ(listed.size(), 4u);
   std::set<std::string> seen;
@@ -176,8 +175,7 @@ TEST_F(PrivateNetwork, InterfaceQueryListsEveryIpv4AddressWithItsNetmask) {
     seen.insert(l.address + "/" + l.netmask + (l.up ? " up" : " down"));
   }
   EXPECT_EQ(seen, (std::set<std::string>{"127.0.0.1/255.0.0.0 up", "198.18.0.1/255.255.255.0 up",
-                                         "198.19.0.1/255.255.0.0 up",
-                                         "198.18.9.1/255.255.255.0 down"}));
+                                         "198.19.0.1/255.255.0.0 up", "198.18.9.1/255.255.255.0 down"}));
   EXPECT_EQ(tooSmall, -1);
   EXPECT_EQ(tooSmallError, EFAULT);
   EXPECT_EQ(otherCode, -1);

@@ -29,7 +29,8 @@ TEST_F(LinkTest, StreamsAreReadThroughTheReceiveEntryEvenOneByteAtATime) {
   ASSERT_TRUE(SendAll(legacy, Concat(BuildLegacyOpening(), BuildLegacyRecords(records))));
   ASSERT_TRUE(UpdateWithX(500));
   int framed = Open(LinkKind::Bluetooth);
-  ASSERT_TRUE(SendAll(framed, Concat(BuildFrame(BuildFramedMessage({7, 0, 1, 0, 0})), BuildFrame(BuildFramedMessage({8, 0, 2, 0, 0})))));
+  ASSERT_TRUE(SendAll(framed, Concat(BuildFrame(BuildFramedMessage({7, 0, 1, 0, 0})),
+                                     BuildFrame(BuildFramedMessage({8, 0, 2, 0, 0})))));
   ASSERT_TRUE(UpdateWithX(16384 + 8));
 
   auto u = Updates();

@@ -42,7 +42,8 @@ TEST(StartServices, AcquiresTheDeviceAndThenServesPort41503) {
   ASSERT_NE(udp, nullptr);
   ASSERT_NE(gState.udpClient.load(), nullptr);
 
-  ASSERT_TRUE(Eventually([&] { return tcp->ListeningPort() == kLinkPort && udp->ReceivingPort() == kLinkPort; }));
+  ASSERT_TRUE(
+      Eventually([&] { return tcp->ListeningPort() == kLinkPort && udp->ReceivingPort() == kLinkPort; }));
   int stream = ConnectLoopback(kLinkPort);
   ASSERT_GE(stream, 0);
   EXPECT_EQ(ReadBytes(stream, 2), (std::vector<uint8_t>{0x00, 0x02}));

@@ -268,8 +268,8 @@ TEST_F(LinkTest, EachLinkRaisesItsOwnFlag) {
     gState.bluetoothDataSeen = false;
     const size_t before = Updates().size();
     int fd = Open(c.link);
-    ASSERT_TRUE(SendAll(fd, c.framed ? Frame(1)
-                                     : Concat(BuildLegacyOpening(), BuildLegacyRecord({1, 1, 1, 0}))));
+    ASSERT_TRUE(
+        SendAll(fd, c.framed ? Frame(1) : Concat(BuildLegacyOpening(), BuildLegacyRecord({1, 1, 1, 0}))));
     ASSERT_TRUE(UpdateCountReaches(before + 1));
     auto& own = c.link == LinkKind::Wifi ? gState.wifiDataSeen : gState.bluetoothDataSeen;
     auto& other = c.link == LinkKind::Wifi ? gState.bluetoothDataSeen : gState.wifiDataSeen;

@@ -56,7 +56,8 @@ void OneConnection(uint16_t port, Kind kind, uint16_t n) {
       break;
     }
     case Kind::Framed:
-      bytes = Concat(BuildFrame(BuildFramedMessage({n, -n, n, 1, 0})), BuildFrame(BuildFramedMessage({}, 40)));
+      bytes =
+          Concat(BuildFrame(BuildFramedMessage({n, -n, n, 1, 0})), BuildFrame(BuildFramedMessage({}, 40)));
       break;
     case Kind::BadHandshake: {
       auto opening = BuildLegacyOpening();
@@ -84,7 +85,8 @@ void RunConnections(uint16_t port, size_t count, size_t clients) {
   for (size_t c = 0; c < clients; ++c)
     threads.emplace_back([=] {
       for (size_t i = c; i < count; i += clients)
-        OneConnection(port, static_cast<Kind>(i % static_cast<size_t>(Kind::Count)), static_cast<uint16_t>(i));
+        OneConnection(port, static_cast<Kind>(i % static_cast<size_t>(Kind::Count)),
+                      static_cast<uint16_t>(i));
     });
   for (auto& t : threads) t.join();
 }

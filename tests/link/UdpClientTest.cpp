@@ -210,8 +210,8 @@ TEST_F(Broadcaster, EveryInterfaceInListOrder) {
   net_.interfaces = {Interface("10.1.2.3", "255.255.0.0"), Interface("127.0.0.1", "255.0.0.0"),
                      Interface("192.168.1.20", "255.255.255.0")};
   client_.AnnounceOnAllInterfaces();
-  EXPECT_EQ(Destinations(), (std::vector<std::string>{"10.1.2.3 -> 10.1.255.255",
-                                                      "192.168.1.20 -> 192.168.1.255"}));
+  EXPECT_EQ(Destinations(),
+            (std::vector<std::string>{"10.1.2.3 -> 10.1.255.255", "192.168.1.20 -> 192.168.1.255"}));
 }
 
 TEST_F(Broadcaster, FailuresOnOneInterfaceLeaveTheOthersAnnounced) {

@@ -36,7 +36,8 @@ class FakeBluezDevices {
  public:
   explicit FakeBluezDevices(const std::string& address) {
     bus_ = Connect(address);
-    if (!bus_ || sd_bus_add_object_vtable(bus_, nullptr, kPhonePath, "org.bluez.Device1", kDevice, nullptr) < 0 ||
+    if (!bus_ ||
+        sd_bus_add_object_vtable(bus_, nullptr, kPhonePath, "org.bluez.Device1", kDevice, nullptr) < 0 ||
         sd_bus_request_name(bus_, "org.bluez", 0) < 0)
       return;
     thread_ = std::thread([this] {

@@ -25,8 +25,8 @@ TEST(HttpRequest, WellFormedHeadGivesMethodTargetHostAndLength) {
 }
 
 TEST(HttpRequest, IncompleteHeadWaitsForMore) {
-  for (const char* part : {"", "GET", "GET / HTTP/1.1\r\n", "GET / HTTP/1.1\r\nHost: a\r\n",
-                           "GET / HTTP/1.1\r\nHost: a\r\n\r"})
+  for (const char* part :
+       {"", "GET", "GET / HTTP/1.1\r\n", "GET / HTTP/1.1\r\nHost: a\r\n", "GET / HTTP/1.1\r\nHost: a\r\n\r"})
     EXPECT_EQ(ParseHttpRequest(part).status, 0) << part;
 }
 

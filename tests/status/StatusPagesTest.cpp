@@ -29,7 +29,8 @@ struct Reply {
 // Asks for `target` below `root`.
 Reply Ask(const std::string& method, const std::string& target, const std::string& host = "127.0.0.1:40123",
           std::string_view root = kRoot) {
-  const std::string text = method + " " + std::string(root) + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+  const std::string text =
+      method + " " + std::string(root) + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
   FixedSource live;
   const std::string response = AnswerRequest(ParseHttpRequest(text), kPort, kRoot, live);
   Reply a;
@@ -58,8 +59,7 @@ TEST(StatusSite, EveryPageIsServedWithItsContentType) {
            Case{"/zodevur_app/en/connected.php?v=5.1&type=both", "text/html; charset=utf-8",
                 "Phone connected"},
            Case{"/zodevur_app/en/links/help.php?v=5.1", "text/html; charset=utf-8", "Troubleshooting"},
-           Case{"/zodevur_app/en/live.php?part=connected&t=1", "text/html; charset=utf-8",
-                "LIVE-CONNECTED"},
+           Case{"/zodevur_app/en/live.php?part=connected&t=1", "text/html; charset=utf-8", "LIVE-CONNECTED"},
            Case{"/zodevur_app/en/style.css", "text/css; charset=utf-8", "table.check"},
            Case{"/zodevur_app/en/live.js", "application/javascript; charset=utf-8", "XMLHttpRequest"},
        }) {
@@ -83,9 +83,9 @@ TEST(StatusSite, RefusesOtherMethodsPathsAndHosts) {
     EXPECT_EQ(a.status, 405) << method;
     EXPECT_NE(a.head.find("Allow: GET, HEAD"), std::string::npos);
   }
-  for (const char* target : {"/", "/zodevur_app/en/", "/zodevur_app/en/links/other.php",
-                             "/zodevur_app/EN/waiting.php", "/zodevur_app/en/waiting.php/x",
-                             "/zodevur_app/en/../en/waiting.php"})
+  for (const char* target :
+       {"/", "/zodevur_app/en/", "/zodevur_app/en/links/other.php", "/zodevur_app/EN/waiting.php",
+        "/zodevur_app/en/waiting.php/x", "/zodevur_app/en/../en/waiting.php"})
     EXPECT_EQ(Ask("GET", target).status, 404) << target;
   const Reply missing = Ask("HEAD", "/zodevur_app/en/none.php");
   EXPECT_EQ(missing.status, 404);
@@ -96,9 +96,10 @@ TEST(StatusSite, RefusesOtherMethodsPathsAndHosts) {
     EXPECT_EQ(Ask("GET", "/zodevur_app/en/waiting.php?v=5.1", host).status, 403) << host;
   EXPECT_EQ(Ask("GET", "/zodevur_app/en/waiting.php?v=5.1", "LocalHost:40123").status, 200);
   FixedSource live;
-  EXPECT_EQ(AnswerRequest(ParseHttpRequest("GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n"), kPort, kRoot,
-                          live).substr(0, 12),
-            "HTTP/1.1 400");
+  EXPECT_EQ(
+      AnswerRequest(ParseHttpRequest("GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n"), kPort, kRoot, live)
+          .substr(0, 12),
+      "HTTP/1.1 400");
 }
 
 // Every user and program on the PC shares loopback: only an address that
@@ -119,7 +120,8 @@ TEST(StatusSite, OnlyAddressesBelowTheSecretReachThePages) {
       EXPECT_EQ(a.body.find(secret.substr(1)), std::string::npos) << "the refusal names the secret";
       EXPECT_EQ(a.head.find(secret.substr(1)), std::string::npos);
     }
-    const std::string request = "GET " + root + "/zodevur_app/en/live.php?since=1 HTTP/1.1\r\nHost: 127.0.0.1:40123\r\n\r\n";
+    const std::string request =
+        "GET " + root + "/zodevur_app/en/live.php?since=1 HTTP/1.1\r\nHost: 127.0.0.1:40123\r\n\r\n";
     EXPECT_FALSE(WaitingLiveRequest(ParseHttpRequest(request), kPort, kRoot)) << root;
   }
   EXPECT_EQ(Ask("GET", "/zodevur_app/en/links/help.php?v=5.1").status, 200);
@@ -128,10 +130,11 @@ TEST(StatusSite, OnlyAddressesBelowTheSecretReachThePages) {
 // Only a GET of live.php from the server's own host that names a tag may
 // be held; the tag tells renderings apart.
 TEST(StatusSite, OnlyALiveRequestWithATagMayWait) {
-  auto wait = [](const std::string& method, const std::string& target, const std::string& host = "127.0.0.1:40123") {
-    return WaitingLiveRequest(
-        ParseHttpRequest(method + " " + std::string(kRoot) + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n"),
-        kPort, kRoot);
+  auto wait = [](const std::string& method, const std::string& target,
+                 const std::string& host = "127.0.0.1:40123") {
+    return WaitingLiveRequest(ParseHttpRequest(method + " " + std::string(kRoot) + target +
+                                               " HTTP/1.1\r\nHost: " + host + "\r\n\r\n"),
+                              kPort, kRoot);
   };
   const auto held = wait("GET", "/zodevur_app/en/live.php?part=connected&since=00ff&t=5");
   ASSERT_TRUE(held);
@@ -146,7 +149,8 @@ TEST(StatusSite, OnlyALiveRequestWithATagMayWait) {
   EXPECT_FALSE(wait("GET", "/zodevur_app/en/live.php?since=1", "evil.example:40123"));
 
   const Reply live = Ask("GET", "/zodevur_app/en/live.php?part=connected");
-  EXPECT_NE(live.head.find("\r\nX-Live-Tag: " + LiveTag("<p>LIVE-CONNECTED</p>") + "\r\n"), std::string::npos);
+  EXPECT_NE(live.head.find("\r\nX-Live-Tag: " + LiveTag("<p>LIVE-CONNECTED</p>") + "\r\n"),
+            std::string::npos);
   EXPECT_EQ(LiveTag("").size(), 16u);
   EXPECT_NE(LiveTag("<p>1 s</p>"), LiveTag("<p>2 s</p>"));
   EXPECT_EQ(LiveTag("<p>1 s</p>"), LiveTag("<p>1 s</p>"));
@@ -170,7 +174,8 @@ TEST(StatusSite, ALivePartReplacesTheOneInThePage) {
   ASSERT_TRUE(again);
   EXPECT_EQ(*again, page);
 
-  EXPECT_FALSE(ReplaceLivePart(Ask("GET", "/zodevur_app/en/links/help.php?v=5.1").body, live)) << "no live part";
+  EXPECT_FALSE(ReplaceLivePart(Ask("GET", "/zodevur_app/en/links/help.php?v=5.1").body, live))
+      << "no live part";
   EXPECT_FALSE(ReplaceLivePart("<p id=\"live\">x</p>", live)) << "not a div";
   EXPECT_FALSE(ReplaceLivePart("<div id=\"live\"><div>never closed</div>", live));
   EXPECT_FALSE(ReplaceLivePart("<div id=\"live\"", live));
@@ -183,9 +188,9 @@ using test::HealthySnapshot;
 
 TEST(StatusSite, WaitingCheckShowsEveryFactAndNoProblemWhenAllIsWell) {
   const std::string html = RenderWaitingLive(HealthySnapshot());
-  for (const char* fact : {"racing-pc", "198.18.0.1 &rarr; 198.18.0.255", "sent", "listening",
-                           "registered on channel 5", "ready", "ufw: off",
-                           "Nothing here stops a phone from connecting."})
+  for (const char* fact :
+       {"racing-pc", "198.18.0.1 &rarr; 198.18.0.255", "sent", "listening", "registered on channel 5",
+        "ready", "ufw: off", "Nothing here stops a phone from connecting."})
     EXPECT_NE(html.find(fact), std::string::npos) << fact << "\n" << html;
   EXPECT_EQ(html.find("What stops a phone"), std::string::npos);
 }
@@ -203,8 +208,8 @@ TEST(StatusSite, WaitingCheckNamesEachProblemWithItsFix) {
                 "Another program holds port 41503", advice.findPortOwner},
            Case{"joystick", [](StatusSnapshot& s) { s.joystick = JoystickState::kMissing; },
                 "virtual joystick is not available", advice.joystickMissing},
-           Case{"no address", [](StatusSnapshot& s) { s.announced.clear(); },
-                "no network address", "Wi-Fi network (or cable) that the phone uses"},
+           Case{"no address", [](StatusSnapshot& s) { s.announced.clear(); }, "no network address",
+                "Wi-Fi network (or cable) that the phone uses"},
            Case{"send", [](StatusSnapshot& s) { s.announced[0].lastSend = SendResult::kFailed; },
                 "Announcing on 198.18.0.1 failed", "cable or Wi-Fi"},
            Case{"firewall",
@@ -230,8 +235,8 @@ TEST(StatusSite, WaitingCheckNamesEachProblemWithItsFix) {
                 "ufw may block port 41503", "sudo ufw allow 41503"},
            Case{"bluez", [](StatusSnapshot& s) { s.bluetooth = BluetoothState::kNoBluez; },
                 "Bluetooth is not available", advice.startBluetooth},
-           Case{"adapter", [](StatusSnapshot& s) { s.system.bluetoothAdapters = 0; },
-                "No Bluetooth adapter", advice.noAdapter},
+           Case{"adapter", [](StatusSnapshot& s) { s.system.bluetoothAdapters = 0; }, "No Bluetooth adapter",
+                advice.noAdapter},
        }) {
     StatusSnapshot s = HealthySnapshot();
     c.spoil(s);

@@ -43,7 +43,9 @@ inline int Status(const std::string& response) {
   return response.size() >= 12 && response.starts_with("HTTP/1.1 ") ? std::stoi(response.substr(9, 3)) : 0;
 }
 
-inline bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
+inline bool Contains(const std::string& text, std::string_view part) {
+  return text.find(part) != std::string::npos;
+}
 
 inline constexpr std::string_view kWaiting = "/zodevur_app/en/waiting.php?v=5.1";
 

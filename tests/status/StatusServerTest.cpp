@@ -135,7 +135,8 @@ TEST_F(StatusServerTest, ALiveRequestNamingWhatThePageShowsWaitsForAChange) {
     SendAll(held, {reinterpret_cast<const uint8_t*>(request.data()), request.size()});
     const int before = live.renders.load();
     ASSERT_TRUE(Eventually([&] { return live.renders.load() >= before + 3; }));
-    EXPECT_FALSE(ClientReadable(held, std::chrono::steady_clock::now() + 50ms)) << "answered without a change";
+    EXPECT_FALSE(ClientReadable(held, std::chrono::steady_clock::now() + 50ms))
+        << "answered without a change";
     // Other requests are served meanwhile.
     EXPECT_EQ(Status(Get(server, kWaiting)), 200);
 
@@ -259,8 +260,8 @@ TEST_F(ConnectedPage, NamesTheLinkAndThePhonesAddressAfterAPhoneSentData) {
 
   // Both links silent for a tick: no link is active any more.
   SuperviseConnections(window);
-  EXPECT_TRUE(Contains(Get(server, "/zodevur_app/en/live.php?part=connected"),
-                       "No phone is sending at the moment."));
+  EXPECT_TRUE(
+      Contains(Get(server, "/zodevur_app/en/live.php?part=connected"), "No phone is sending at the moment."));
   EXPECT_EQ(gStatus.wifiSince.load(), 0);
   server.Stop();
 }

@@ -67,8 +67,7 @@ class PrivateBus {
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&files, 1, 2);
-    if (::posix_spawnp(&pid_, "dbus-daemon", &files, nullptr, const_cast<char**>(argv),
-                       environ) != 0)
+    if (::posix_spawnp(&pid_, "dbus-daemon", &files, nullptr, const_cast<char**>(argv), environ) != 0)
       pid_ = -1;
     posix_spawn_file_actions_destroy(&files);
     ready_ = false;

@@ -13,7 +13,13 @@ namespace {
 
 TEST(ControlDisplay, SteeringRoundsHalvesToEven) {
   const std::array<std::pair<int32_t, int64_t>, 9> cases = {{
-      {0, 0}, {16384, 50}, {32768, 100}, {4096, 12}, {12288, 38}, {20480, 62}, {28672, 88},
+      {0, 0},
+      {16384, 50},
+      {32768, 100},
+      {4096, 12},
+      {12288, 38},
+      {20480, 62},
+      {28672, 88},
       {164, 1},  // 0.50048...: just above the half
       {163, 0},  // 0.4974...
   }};

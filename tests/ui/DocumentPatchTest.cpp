@@ -56,7 +56,6 @@ QTextTable* FirstTable(QTextDocument& document) {
 
 using test::Address;
 
-
 // Patches the document along a run of renderings; after each step it must
 // read as the fresh rendering does.
 void Follow(std::string_view file, const std::vector<std::string>& lives, bool sameTable) {
@@ -172,7 +171,9 @@ TEST(DocumentPatch, ASelectionOutsideTheChangeIsKept) {
   QTextCursor selection = shown.find(QStringLiteral("this"));
   QTextCursor inBlock = shown.find(QStringLiteral("now"));
   ASSERT_FALSE(selection.isNull());
-  PatchDocument(shown, PageDocument("<p>keep this</p><table><tr><td>Virtual joystick</td><td>failing now</td></tr></table>"));
+  PatchDocument(
+      shown,
+      PageDocument("<p>keep this</p><table><tr><td>Virtual joystick</td><td>failing now</td></tr></table>"));
   EXPECT_EQ(selection.selectedText(), QStringLiteral("this"));
   EXPECT_EQ(inBlock.selectedText(), QStringLiteral("now"));
   EXPECT_TRUE(shown.toPlainText().contains(QStringLiteral("failing now")));

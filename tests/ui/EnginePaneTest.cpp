@@ -19,7 +19,8 @@ namespace {
 TEST_F(MainFormTest, LiveScriptsCarryAnyTextIntoThePage) {
   WaitForLoad(Address(kWaitingPage));
   const std::string tricky =
-      "<p class=\"ok\">a\\b \"q\" 'x'</p>\n\r\t</script><!-- \xe2\x80\xa8|\xe2\x80\xa9 \xc3\xa9 \xe2\x9c\x93 \x01\x7f";
+      "<p class=\"ok\">a\\b \"q\" 'x'</p>\n\r\t</script><!-- \xe2\x80\xa8|\xe2\x80\xa9 \xc3\xa9 \xe2\x9c\x93 "
+      "\x01\x7f";
   const QString script = QStringLiteral(
                              "(function () { var got = null, keep = window.wendrixLive;"
                              " window.wendrixLive = function (h) { got = h; }; %1;"
@@ -27,11 +28,13 @@ TEST_F(MainFormTest, LiveScriptsCarryAnyTextIntoThePage) {
                              .arg(QString::fromStdString(LiveScript(tricky)));
   EXPECT_EQ(Evaluate(pane_, script).toString().toStdString(), tricky);
   // A page without the script's hand-over is left alone.
-  EXPECT_EQ(Evaluate(pane_, QStringLiteral("(function () { var keep = window.wendrixLive; window.wendrixLive = undefined;"
-                                           " %1; window.wendrixLive = keep; return 7; })()")
-                                .arg(QString::fromStdString(LiveScript("x"))))
-                .toInt(),
-            7);
+  EXPECT_EQ(
+      Evaluate(pane_,
+               QStringLiteral("(function () { var keep = window.wendrixLive; window.wendrixLive = undefined;"
+                              " %1; window.wendrixLive = keep; return 7; })()")
+                   .arg(QString::fromStdString(LiveScript("x"))))
+          .toInt(),
+      7);
 }
 
 // Windows a page opens without ever navigating them are not kept.

@@ -27,7 +27,8 @@ QTextCharFormat FormatOf(TBrowserPane* pane, const QString& text) {
 // The page's style sheet is fetched from its server and applied.
 TEST_F(BuiltInPages, PagesAreShownWithTheirStyleSheet) {
   WaitForLoad(Address(kWaitingPage));
-  EXPECT_EQ(FormatOf(pane_, QStringLiteral("Waiting for your phone")).foreground().color(), QColor(0xb0, 0x6a, 0x00));
+  EXPECT_EQ(FormatOf(pane_, QStringLiteral("Waiting for your phone")).foreground().color(),
+            QColor(0xb0, 0x6a, 0x00));
   EXPECT_EQ(FormatOf(pane_, QStringLiteral("Virtual joystick")).fontWeight(), QFont::Bold);
 }
 

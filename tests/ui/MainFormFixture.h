@@ -59,17 +59,22 @@ class PageServer : public QObject {
     requests << path;
     const QString base = Base();
     const QString other = QStringLiteral("http://localhost:%1").arg(server_.serverPort());
-    const QByteArray body = QStringLiteral(
-        "<html><head><title>%1</title></head><body>"
-        "<p><a id='links' href='%2/zodevur_app/en/links/about.php?x=1'>links</a></p>"
-        "<p><a id='capitals' href='%2/ZODEVUR_APP/EN/LINKS/about.php'>capitals</a></p>"
-        "<p><a id='otherhost' href='%3/zodevur_app/en/links/other.php'>other host</a></p>"
-        "<p><a id='relative' href='links/relative.php'>relative</a></p>"
-        "<p><a id='blanklinks' target='_blank' href='%2/zodevur_app/en/links/blank.php'>new</a></p>"
-        "<p><a id='blankother' target='_blank' href='%2/zodevur_app/en/other.php'>new other</a></p>"
-        "</body></html>").arg(path.toHtmlEscaped(), base, other).toUtf8();
-    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n"
-                  "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    const QByteArray body =
+        QStringLiteral(
+            "<html><head><title>%1</title></head><body>"
+            "<p><a id='links' href='%2/zodevur_app/en/links/about.php?x=1'>links</a></p>"
+            "<p><a id='capitals' href='%2/ZODEVUR_APP/EN/LINKS/about.php'>capitals</a></p>"
+            "<p><a id='otherhost' href='%3/zodevur_app/en/links/other.php'>other host</a></p>"
+            "<p><a id='relative' href='links/relative.php'>relative</a></p>"
+            "<p><a id='blanklinks' target='_blank' href='%2/zodevur_app/en/links/blank.php'>new</a></p>"
+            "<p><a id='blankother' target='_blank' href='%2/zodevur_app/en/other.php'>new other</a></p>"
+            "</body></html>")
+            .arg(path.toHtmlEscaped(), base, other)
+            .toUtf8();
+    socket->write(
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n"
+        "Content-Length: " +
+        QByteArray::number(body.size()) + "\r\n\r\n" + body);
     socket->disconnectFromHost();
   }
 

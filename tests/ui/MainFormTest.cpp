@@ -58,8 +58,9 @@ void MainFormTest::SetUp() {
   window_ = std::make_unique<TMainForm>(setup);
   pane_ = Child<TBrowserPane>("WebBrowser1");
   driver_ = std::make_unique<PaneDriver>(pane_);
-  QObject::connect(pane_, &TBrowserPane::Shown, pane_,
-                   [this](const QUrl& address, bool ok) { loads_.push_back({ok, address.toString()}); });
+  QObject::connect(pane_, &TBrowserPane::Shown, pane_, [this](const QUrl& address, bool ok) {
+    loads_.push_back({ok, address.toString()});
+  });
   window_->show();
 }
 
@@ -147,8 +148,8 @@ TEST_F(MainFormTest, StartsWithServicesThenTheWaitingPageAndDisconnectedLines) {
     EXPECT_EQ(edit->frameShape(), QFrame::NoFrame);
     EXPECT_FALSE(edit->viewport()->autoFillBackground()) << "the face colour shows through";
   }
-  for (auto [name, status] : {std::pair{"redt1", "connectionTcpWaiting"},
-                               std::pair{"redt3", "connectionBluetoothWaiting"}}) {
+  for (auto [name, status] :
+       {std::pair{"redt1", "connectionTcpWaiting"}, std::pair{"redt3", "connectionBluetoothWaiting"}}) {
     auto* edit = Child<QTextEdit>(name);
     QFont bold = edit->font();
     bold.setBold(true);
@@ -222,8 +223,8 @@ TEST_F(MainFormTest, LinksAreaOpensInTheUsersBrowserEverythingElseInThePane) {
   driver_->Click(QStringLiteral("capitals"));
   WaitForLoad(Address("/ZODEVUR_APP/EN/LINKS/about.php"));
   driver_->Click(QStringLiteral("other host"));
-  WaitForLoad(QStringLiteral("http://localhost:%1/zodevur_app/en/links/other.php")
-                  .arg(QUrl(server_.Base()).port()));
+  WaitForLoad(
+      QStringLiteral("http://localhost:%1/zodevur_app/en/links/other.php").arg(QUrl(server_.Base()).port()));
   window_->NavigateToPage(std::string(kConnectedPage) + "both");
   WaitForLoad(Address(kConnectedPage) + "both");
   driver_->Click(QStringLiteral("new other"));
@@ -329,13 +330,10 @@ TEST_F(MainFormTest, AStreamRepaintsOnlyTheBarsAndBoxesThatChange) {
   ProcessEventsUntil([&] { return steering->value() == last; });
   QCoreApplication::processEvents();
 
-  const std::set<QObject*> changing = {steering,
-                                       Child<QProgressBar>("ProgressBar2"),
-                                       Child<QCheckBox>("chk1"),
-                                       Child<QCheckBox>("chk3"),
+  const std::set<QObject*> changing = {steering, Child<QProgressBar>("ProgressBar2"),
+                                       Child<QCheckBox>("chk1"), Child<QCheckBox>("chk3"),
                                        // the centre marks lie over the bars
-                                       Child<QLabel>("Label8"),
-                                       Child<QLabel>("Label9")};
+                                       Child<QLabel>("Label8"), Child<QLabel>("Label9")};
   std::set<int> barPasses;
   for (const auto& p : log.paints)
     if (p.widget == steering) barPasses.insert(p.pass);
@@ -481,7 +479,8 @@ TEST_F(BuiltInPages, TheLivePartFollowsThePageShownPastADivertedLink) {
   const JoystickState joystick = gStatus.joystick.load();
   const ListenerState udp = gStatus.udpListener.load();
   gStatus.joystick.store(JoystickState::kBusy);
-  ProcessEventsUntil([&] { return driver_->Text().contains(QStringLiteral("another program holds device 1")); });
+  ProcessEventsUntil(
+      [&] { return driver_->Text().contains(QStringLiteral("another program holds device 1")); });
 
   driver_->MarkTable();
   driver_->Select(QStringLiteral("Set-up check"));
@@ -491,7 +490,8 @@ TEST_F(BuiltInPages, TheLivePartFollowsThePageShownPastADivertedLink) {
   EXPECT_EQ(scrolled, 100) << "the page fits the pane: nothing to keep";
   gStatus.udpListener.store(ListenerState::kPortBusy);
   ProcessEventsUntil([&] {
-    return driver_->Text().contains(QStringLiteral("another program holds port 41503; retrying every second"));
+    return driver_->Text().contains(
+        QStringLiteral("another program holds port 41503; retrying every second"));
   });
   EXPECT_TRUE(driver_->TableMarked()) << "the table was built anew";
   EXPECT_EQ(driver_->Selected(), QStringLiteral("Set-up check"));

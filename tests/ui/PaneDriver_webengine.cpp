@@ -42,33 +42,43 @@ void PaneDriver::Click(const QString& text) {
 
 QString PaneDriver::Text() { return Evaluate(pane_, QStringLiteral("document.body.innerText")).toString(); }
 
-void PaneDriver::MarkTable() { Evaluate(pane_, QStringLiteral("document.querySelector('table').wendrixMark = 1")); }
+void PaneDriver::MarkTable() {
+  Evaluate(pane_, QStringLiteral("document.querySelector('table').wendrixMark = 1"));
+}
 
 bool PaneDriver::TableMarked() {
-  return Evaluate(pane_, QStringLiteral("(document.querySelector('table') || {}).wendrixMark === 1")).toBool();
+  return Evaluate(pane_, QStringLiteral("(document.querySelector('table') || {}).wendrixMark === 1"))
+      .toBool();
 }
 
 void PaneDriver::Select(const QString& text) {
-  Evaluate(pane_, QStringLiteral("(function (text) {"
-                                 "  var walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);"
-                                 "  for (var node; (node = walker.nextNode());) {"
-                                 "    var at = node.nodeValue.indexOf(text);"
-                                 "    if (at < 0) continue;"
-                                 "    var range = document.createRange();"
-                                 "    range.setStart(node, at);"
-                                 "    range.setEnd(node, at + text.length);"
-                                 "    window.getSelection().removeAllRanges();"
-                                 "    window.getSelection().addRange(range);"
-                                 "    return;"
-                                 "  }"
-                                 "})(%1)")
-                      .arg(Quoted(text)));
+  Evaluate(pane_,
+           QStringLiteral("(function (text) {"
+                          "  var walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);"
+                          "  for (var node; (node = walker.nextNode());) {"
+                          "    var at = node.nodeValue.indexOf(text);"
+                          "    if (at < 0) continue;"
+                          "    var range = document.createRange();"
+                          "    range.setStart(node, at);"
+                          "    range.setEnd(node, at + text.length);"
+                          "    window.getSelection().removeAllRanges();"
+                          "    window.getSelection().addRange(range);"
+                          "    return;"
+                          "  }"
+                          "})(%1)")
+               .arg(Quoted(text)));
 }
 
-QString PaneDriver::Selected() { return Evaluate(pane_, QStringLiteral("window.getSelection().toString()")).toString(); }
+QString PaneDriver::Selected() {
+  return Evaluate(pane_, QStringLiteral("window.getSelection().toString()")).toString();
+}
 
-void PaneDriver::ScrollTo(int pixels) { Evaluate(pane_, QStringLiteral("window.scrollTo(0, %1)").arg(pixels)); }
+void PaneDriver::ScrollTo(int pixels) {
+  Evaluate(pane_, QStringLiteral("window.scrollTo(0, %1)").arg(pixels));
+}
 
-int PaneDriver::ScrollPosition() { return Evaluate(pane_, QStringLiteral("Math.round(window.scrollY)")).toInt(); }
+int PaneDriver::ScrollPosition() {
+  return Evaluate(pane_, QStringLiteral("Math.round(window.scrollY)")).toInt();
+}
 
 }  // namespace wendrix::test

@@ -85,8 +85,7 @@ TEST_F(Supervisor, EveryTransitionDoesExactlyItsActions) {
   const std::vector<Transition> table = {
       {kIdle, false, false, kIdle, {"announce"}},
       {kIdle, true, false, kWifi, {"announce", "enable", "status 2", Connected("wifi")}},
-      {kIdle, false, true, kBluetooth,
-       {"announce", "enable", "repaint", "status 3", Connected("bluetooth")}},
+      {kIdle, false, true, kBluetooth, {"announce", "enable", "repaint", "status 3", Connected("bluetooth")}},
       {kIdle, true, true, kBoth, {"announce", "enable", "repaint", "status 1", Connected("both")}},
       {kWifi, false, false, kIdle, {"disable", "repaint", "status 4", kWaiting}},
       {kWifi, true, false, kWifi, {}},
@@ -142,15 +141,14 @@ TEST_F(Supervisor, WithoutAPhoneEveryTickOnlyAnnounces) {
 }
 
 TEST_F(Supervisor, PageChangedStaysSetThroughLaterRefreshes) {
-  Tick(true, false);  // connect
+  Tick(true, false);   // connect
   Tick(false, false);  // disconnect
   window_.log.clear();
   Tick(false, true);
   Tick(true, true);
   EXPECT_TRUE(gState.pageChanged.load());
   EXPECT_EQ(window_.log, (std::vector<std::string>{"announce", "enable", "repaint", "status 3",
-                                                   Connected("bluetooth"), "status 1",
-                                                   Connected("both")}));
+                                                   Connected("bluetooth"), "status 1", Connected("both")}));
 }
 
 TEST_F(Supervisor, StatusChangeBeforeAnyConnectLeavesThePaneAlone) {
@@ -234,8 +232,8 @@ TEST(StatusRow, ShowsOneControlPerLine) {
   EXPECT_TRUE(none.connectionTcpWaiting && none.connectionBluetoothWaiting);
   for (const StatusControls& s : {both, wifi, bluetooth, none}) {
     EXPECT_EQ(s.connectionTcpWaiting + s.connectionTcpWaitingGray + s.connectionTcpConnected, 1);
-    EXPECT_EQ(s.connectionBluetoothWaiting + s.connectionBluetoothWaitingGray +
-                  s.connectionBluetoothConnected, 1);
+    EXPECT_EQ(
+        s.connectionBluetoothWaiting + s.connectionBluetoothWaitingGray + s.connectionBluetoothConnected, 1);
   }
 }
 
@@ -257,11 +255,13 @@ TEST(WebPages, LinksAreaIsACaseSensitivePrefixOfTheFullAddress) {
 TEST(WebPages, OnlyTheStatusPagesOfTheWindowsServerHaveALivePart) {
   const std::string base = "http://127.0.0.1:40123";
   EXPECT_EQ(LivePartShown(PageAddress(base, kWaitingPage), base), LivePart::kWaiting);
-  EXPECT_EQ(LivePartShown(PageAddress(base, std::string(kConnectedPage) + "both"), base), LivePart::kConnected);
+  EXPECT_EQ(LivePartShown(PageAddress(base, std::string(kConnectedPage) + "both"), base),
+            LivePart::kConnected);
   EXPECT_EQ(LivePartShown(base + "/zodevur_app/en/connected.php#top", base), LivePart::kConnected);
   for (const std::string& address :
-       {PageAddress(base, kHelpPage), base + "/zodevur_app/en/waiting.phpx", base + "/zodevur_app/en/live.php",
-        std::string("http://127.0.0.1:40124/zodevur_app/en/waiting.php"), base + "/ZODEVUR_APP/EN/waiting.php", std::string()})
+       {PageAddress(base, kHelpPage), base + "/zodevur_app/en/waiting.phpx",
+        base + "/zodevur_app/en/live.php", std::string("http://127.0.0.1:40124/zodevur_app/en/waiting.php"),
+        base + "/ZODEVUR_APP/EN/waiting.php", std::string()})
     EXPECT_FALSE(LivePartShown(address, base)) << address;
 }
 

@@ -53,13 +53,14 @@ constexpr int kBoxLeft[8] = {63, 151, 224, 256, 288, 320, 352, 384};
 class Child {
  public:
   Child() = default;
-  Child(const std::vector<std::string>& args, const std::vector<std::string>& env,
-        const fs::path& output, int fd3 = -1) {
+  Child(const std::vector<std::string>& args, const std::vector<std::string>& env, const fs::path& output,
+        int fd3 = -1) {
     std::vector<std::string> environment;
     for (char** e = environ; *e; ++e) {
       const std::string entry = *e;
       bool overridden = false;
-      for (const std::string& o : env) overridden |= entry.substr(0, entry.find('=') + 1) == o.substr(0, o.find('=') + 1);
+      for (const std::string& o : env)
+        overridden |= entry.substr(0, entry.find('=') + 1) == o.substr(0, o.find('=') + 1);
       if (!overridden) environment.push_back(entry);
     }
     environment.insert(environment.end(), env.begin(), env.end());
@@ -320,8 +321,8 @@ class WindowEndToEnd : public ::testing::Test {
   void StartDisplay() {
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    xvfb_ = Child({"Xvfb", "-displayfd", "3", "-screen", "0", "1024x800x24", "-nolisten", "tcp", "-br"},
-                  {}, dir_ / "xvfb.log", fds[1]);
+    xvfb_ = Child({"Xvfb", "-displayfd", "3", "-screen", "0", "1024x800x24", "-nolisten", "tcp", "-br"}, {},
+                  dir_ / "xvfb.log", fds[1]);
     close(fds[1]);
     ASSERT_TRUE(xvfb_.Started());
     std::string number;
@@ -349,11 +350,11 @@ class WindowEndToEnd : public ::testing::Test {
 TEST_F(WindowEndToEnd, PhoneDrivesTheWindowAndSilenceReturnsItToIdle) {
   StartDisplay();
   ASSERT_FALSE(display_.empty());
-  program_ = Child({(dir_ / "wendrix").string()},
-                   {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb",
-                    "FAKE_VJOY_LOG=" + (dir_ / "driver.log").string(),
-                    "XDG_RUNTIME_DIR=" + (dir_ / "run").string()},
-                   dir_ / "program.log");
+  program_ =
+      Child({(dir_ / "wendrix").string()},
+            {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb", "FAKE_VJOY_LOG=" + (dir_ / "driver.log").string(),
+             "XDG_RUNTIME_DIR=" + (dir_ / "run").string()},
+            dir_ / "program.log");
   ASSERT_TRUE(program_.Started());
 
   setenv("DISPLAY", display_.c_str(), 1);
@@ -418,8 +419,8 @@ TEST_F(WindowEndToEnd, PhoneDrivesTheWindowAndSilenceReturnsItToIdle) {
   // waits below: the test, not the end of a run, makes the phone fall
   // silent.
   std::vector<std::string> udp = {PADSIM_PATH, "udp", "127.0.0.1", "--rate", "20", "--sequence", "1"};
-  std::vector<std::string> tcp = {PADSIM_PATH, "tcp",  "127.0.0.1", "--legacy",
-                                  "--rate",    "20",   "--sequence", "1"};
+  std::vector<std::string> tcp = {PADSIM_PATH, "tcp", "127.0.0.1",  "--legacy",
+                                  "--rate",    "20",  "--sequence", "1"};
   for (int i = 0; i < 20 * 90; ++i) {
     udp.push_back("16384,0");
     tcp.push_back("16384,0,0x05");
@@ -513,9 +514,10 @@ int main(int argc, char** argv) {
       return 1;
     }
     setenv("WENDRIX_E2E_ISOLATED", "1", 1);
-    std::vector<char*> args = {const_cast<char*>("unshare"), const_cast<char*>(geteuid() == 0 ? "-n" : "-rn"),
-                               const_cast<char*>("--"), const_cast<char*>("sh"), const_cast<char*>("-c"),
-                               const_cast<char*>("ip link set lo up && exec \"$0\" \"$@\"")};
+    std::vector<char*> args = {
+        const_cast<char*>("unshare"), const_cast<char*>(geteuid() == 0 ? "-n" : "-rn"),
+        const_cast<char*>("--"),      const_cast<char*>("sh"),
+        const_cast<char*>("-c"),      const_cast<char*>("ip link set lo up && exec \"$0\" \"$@\"")};
     for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
     args.push_back(nullptr);
     execvp("unshare", args.data());

@@ -41,8 +41,8 @@ TEST(ReportTranslation, EmitsOnlyChangedAxesThenOneSyn) {
 }
 
 TEST(ReportTranslation, ButtonsMapInOrderToTriggerThroughBase2) {
-  const uint16_t codes[] = {BTN_TRIGGER, BTN_THUMB, BTN_THUMB2, BTN_TOP,
-                            BTN_TOP2,    BTN_PINKIE, BTN_BASE,  BTN_BASE2};
+  const uint16_t codes[] = {BTN_TRIGGER, BTN_THUMB,  BTN_THUMB2, BTN_TOP,
+                            BTN_TOP2,    BTN_PINKIE, BTN_BASE,   BTN_BASE2};
   for (int bit = 0; bit < kButtonCount; ++bit) {
     const auto mask = static_cast<uint8_t>(1u << bit);
     EXPECT_EQ(Translate(State(0, 0, 0), State(0, 0, mask)), (Events{{EV_KEY, codes[bit], 1}, Syn})) << bit;

@@ -113,7 +113,8 @@ class UinputWheel : public ::testing::Test {
 
   void SetUp() override {
     if (!UinputWritable())
-      GTEST_SKIP() << "no writable /dev/uinput on this machine; the VM stage (tests/vm) runs this test on a real kernel";
+      GTEST_SKIP() << "no writable /dev/uinput on this machine; the VM stage (tests/vm) runs this test on a "
+                      "real kernel";
     if (d.status(1) == VJD_STAT_BUSY) GTEST_SKIP() << "another process's Wendrix Virtual Wheel is registered";
     ASSERT_EQ(d.status(1), VJD_STAT_FREE);
     ASSERT_TRUE(VJoyTrue(d.acquire(1)));
@@ -143,15 +144,18 @@ TEST_F(UinputWheel, HasExactlyTwoAxesAndEightButtons) {
   EXPECT_EQ(libevdev_get_id_vendor(dev), 0x1209);
   EXPECT_EQ(libevdev_get_id_product(dev), 0x5752);
   for (unsigned type = 0; type <= EV_MAX; ++type) {
-    EXPECT_EQ(libevdev_has_event_type(dev, type) != 0, type == EV_SYN || type == EV_KEY || type == EV_ABS) << type;
+    EXPECT_EQ(libevdev_has_event_type(dev, type) != 0, type == EV_SYN || type == EV_KEY || type == EV_ABS)
+        << type;
   }
   for (unsigned code = 0; code <= ABS_MAX; ++code) {
     EXPECT_EQ(libevdev_has_event_code(dev, EV_ABS, code) != 0, code == ABS_X || code == ABS_Y) << code;
   }
   for (unsigned code = 0; code <= KEY_MAX; ++code) {
-    EXPECT_EQ(libevdev_has_event_code(dev, EV_KEY, code) != 0, code >= BTN_TRIGGER && code <= BTN_BASE2) << code;
+    EXPECT_EQ(libevdev_has_event_code(dev, EV_KEY, code) != 0, code >= BTN_TRIGGER && code <= BTN_BASE2)
+        << code;
   }
-  for (unsigned prop = 0; prop <= INPUT_PROP_MAX; ++prop) EXPECT_FALSE(libevdev_has_property(dev, prop)) << prop;
+  for (unsigned prop = 0; prop <= INPUT_PROP_MAX; ++prop)
+    EXPECT_FALSE(libevdev_has_property(dev, prop)) << prop;
   for (unsigned axis : {ABS_X, ABS_Y}) {
     const input_absinfo* info = libevdev_get_abs_info(dev, axis);
     ASSERT_NE(info, nullptr);
@@ -165,7 +169,8 @@ TEST_F(UinputWheel, UdevClassifiesItAsAJoystick) {
   const char* env = std::getenv("WENDRIX_UDEVADM");
   const std::string udevadm = env && *env ? env : "/usr/bin/udevadm";
   if (access(udevadm.c_str(), X_OK) != 0) GTEST_SKIP() << "no udevadm at " << udevadm;
-  const std::string cmd = udevadm + " test-builtin input_id /sys/class/input/" + node.Entry() + " 2>/dev/null";
+  const std::string cmd =
+      udevadm + " test-builtin input_id /sys/class/input/" + node.Entry() + " 2>/dev/null";
   FILE* out = popen(cmd.c_str(), "r");
   ASSERT_NE(out, nullptr);
   std::string text;
@@ -192,19 +197,24 @@ TEST_F(UinputWheel, UpdatesReadBackAsExactlyTheChangedEventsAndSyns) {
   for (int32_t y = 24576; y >= 0; y -= 8192) steps.push_back({32768, y, 0, {AbsY(y), Syn}});
   const std::vector<Step> more = {
       {32768, 0, 0, {}},
-      {32768, 0, 0b01, {Key(1, 1), Syn}},        // gear up pressed
-      {32768, 0, 0b11, {Key(2, 1), Syn}},        // gear down pressed while gear up is held
+      {32768, 0, 0b01, {Key(1, 1), Syn}},  // gear up pressed
+      {32768, 0, 0b11, {Key(2, 1), Syn}},  // gear down pressed while gear up is held
       {32768, 0, 0b11, {}},
       {32768, 0, 0b00, {Key(1, 0), Key(2, 0), Syn}},
-      {16384, 32768, 0xFF, {AbsX(16384), AbsY(32768), Key(1, 1), Key(2, 1), Key(3, 1), Key(4, 1), Key(5, 1),
-                            Key(6, 1), Key(7, 1), Key(8, 1), Syn}},
+      {16384,
+       32768,
+       0xFF,
+       {AbsX(16384), AbsY(32768), Key(1, 1), Key(2, 1), Key(3, 1), Key(4, 1), Key(5, 1), Key(6, 1), Key(7, 1),
+        Key(8, 1), Syn}},
       {16384, 32768, 0x1FF, {}},
       {16384, 32768, 0x7F, {Key(8, 0), Syn}},
       {-100, 99999, 0x7F, {AbsX(0), Syn}},  // out of range: clamped to 0..32768
       {99999, -5, 0x7F, {AbsX(32768), AbsY(0), Syn}},
       {99999, -5, 0x7F, {}},
-      {1, 2, 0, {AbsX(1), AbsY(2), Key(1, 0), Key(2, 0), Key(3, 0), Key(4, 0), Key(5, 0), Key(6, 0), Key(7, 0),
-                 Syn}},
+      {1,
+       2,
+       0,
+       {AbsX(1), AbsY(2), Key(1, 0), Key(2, 0), Key(3, 0), Key(4, 0), Key(5, 0), Key(6, 0), Key(7, 0), Syn}},
   };
   steps.insert(steps.end(), more.begin(), more.end());
 
@@ -224,8 +234,10 @@ TEST_F(UinputWheel, RelinquishRemovesTheNodeAndASecondAcquisitionWorks) {
   const std::string entry = node.Entry();
   d.relinquish(1);
   node.Close();
-  EXPECT_TRUE(WaitFor([&] { return !fs::exists("/sys/class/input/" + entry); })) << entry << " stays registered";
-  EXPECT_TRUE(WaitFor([&] { return !fs::exists("/dev/input/" + entry); })) << "/dev/input/" << entry << " stays";
+  EXPECT_TRUE(WaitFor([&] { return !fs::exists("/sys/class/input/" + entry); }))
+      << entry << " stays registered";
+  EXPECT_TRUE(WaitFor([&] { return !fs::exists("/dev/input/" + entry); }))
+      << "/dev/input/" << entry << " stays";
   EXPECT_TRUE(WheelEventNode().empty());
   EXPECT_EQ(d.status(1), VJD_STAT_FREE);
   EXPECT_FALSE(d.Update(1, 2, 3));
@@ -306,7 +318,8 @@ TEST_F(UinputWheel, ConcurrentUpdatesLoseNoReportAndMixNoFrames) {
       }
     }
     if (!x || !y) return "a frame without both axes";
-    if (*y != 32768 - *x) return "pedals of another report: x " + std::to_string(*x) + " y " + std::to_string(*y);
+    if (*y != 32768 - *x)
+      return "pedals of another report: x " + std::to_string(*x) + " y " + std::to_string(*y);
     if (keys != static_cast<uint8_t>(*x)) return "buttons of another report: x " + std::to_string(*x);
     const int t = (*x - 1) / kStride;
     if (t < 0 || t >= kThreads) return "steering value never sent: " + std::to_string(*x);

@@ -46,7 +46,7 @@ TEST_F(WheelScan, IgnoresLookalikesAndOtherEntries) {
   Device("input4", "Wendrix Virtual Wheel 2", "0006", "1209", "5752");
   Device("input5", kWheelName, "0006", "", "5752");
   Device("event9", kWheelName, "0006", "1209", "5752");  // not an input device folder
-  fs::create_directories(root / "input6");                 // no attributes at all
+  fs::create_directories(root / "input6");               // no attributes at all
   EXPECT_FALSE(WheelRegistered(root.string()));
 }
 

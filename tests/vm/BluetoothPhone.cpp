@@ -76,10 +76,17 @@ std::optional<Uuid128> UuidFrom(const Element& e) {
   if (e.type != kUuid) return std::nullopt;
   Uuid128 u = kBaseUuid;
   switch (e.size) {
-    case 2: std::memcpy(&u[2], e.data, 2); return u;
-    case 4: std::memcpy(&u[0], e.data, 4); return u;
-    case 16: std::memcpy(u.data(), e.data, 16); return u;
-    default: return std::nullopt;
+    case 2:
+      std::memcpy(&u[2], e.data, 2);
+      return u;
+    case 4:
+      std::memcpy(&u[0], e.data, 4);
+      return u;
+    case 16:
+      std::memcpy(u.data(), e.data, 16);
+      return u;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -122,7 +129,8 @@ bool ParseProtocols(const Element& list, ServiceRecord& record) {
     const std::optional<Uuid128> u = UuidFrom(id);
     if (!u) return false;
     if (IsShortUuid(*u, kRfcommProtocol) && NextElement(q, protocol.data + protocol.size, parameter)) {
-      if (const std::optional<uint32_t> channel = UintFrom(parameter)) record.rfcommChannel = static_cast<int>(*channel);
+      if (const std::optional<uint32_t> channel = UintFrom(parameter))
+        record.rfcommChannel = static_cast<int>(*channel);
     }
   }
   return true;
@@ -220,11 +228,22 @@ std::optional<BdAddr> ParseBdAddr(std::string_view text) {
 }
 
 Uuid128 UuidOf(const Guid& g) {
-  return {static_cast<uint8_t>(g.Data1 >> 24), static_cast<uint8_t>(g.Data1 >> 16),
-          static_cast<uint8_t>(g.Data1 >> 8),  static_cast<uint8_t>(g.Data1),
-          static_cast<uint8_t>(g.Data2 >> 8),  static_cast<uint8_t>(g.Data2),
-          static_cast<uint8_t>(g.Data3 >> 8),  static_cast<uint8_t>(g.Data3),
-          g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]};
+  return {static_cast<uint8_t>(g.Data1 >> 24),
+          static_cast<uint8_t>(g.Data1 >> 16),
+          static_cast<uint8_t>(g.Data1 >> 8),
+          static_cast<uint8_t>(g.Data1),
+          static_cast<uint8_t>(g.Data2 >> 8),
+          static_cast<uint8_t>(g.Data2),
+          static_cast<uint8_t>(g.Data3 >> 8),
+          static_cast<uint8_t>(g.Data3),
+          g.Data4[0],
+          g.Data4[1],
+          g.Data4[2],
+          g.Data4[3],
+          g.Data4[4],
+          g.Data4[5],
+          g.Data4[6],
+          g.Data4[7]};
 }
 
 std::optional<std::vector<ServiceRecord>> SearchServices(const BdAddr& local, const BdAddr& remote,
@@ -259,13 +278,13 @@ std::optional<std::vector<ServiceRecord>> SearchServices(const BdAddr& local, co
     }
     std::vector<uint8_t> parameters = {0x35, 17, 0x1C};  // a sequence of one 128-bit UUID
     parameters.insert(parameters.end(), uuid.begin(), uuid.end());
-    parameters.insert(parameters.end(), {0xFF, 0xFF});                          // byte count limit
+    parameters.insert(parameters.end(), {0xFF, 0xFF});                             // byte count limit
     parameters.insert(parameters.end(), {0x35, 5, 0x0A, 0x00, 0x00, 0xFF, 0xFF});  // all attributes
     parameters.push_back(static_cast<uint8_t>(continuation.size()));
     parameters.insert(parameters.end(), continuation.begin(), continuation.end());
-    std::vector<uint8_t> pdu = {kSearchAttributeRequest, static_cast<uint8_t>(transaction >> 8),
-                                static_cast<uint8_t>(transaction), static_cast<uint8_t>(parameters.size() >> 8),
-                                static_cast<uint8_t>(parameters.size())};
+    std::vector<uint8_t> pdu = {
+        kSearchAttributeRequest, static_cast<uint8_t>(transaction >> 8), static_cast<uint8_t>(transaction),
+        static_cast<uint8_t>(parameters.size() >> 8), static_cast<uint8_t>(parameters.size())};
     pdu.insert(pdu.end(), parameters.begin(), parameters.end());
     if (send(s.fd, pdu.data(), pdu.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(pdu.size())) {
       error = ErrnoText("sending the search");
@@ -289,12 +308,13 @@ std::optional<std::vector<ServiceRecord>> SearchServices(const BdAddr& local, co
       return std::nullopt;
     }
     if (reply[0] == kErrorResponse) {
-      error = "the server answered with error " + std::to_string(length >= 2 ? (reply[5] << 8 | reply[6]) : -1);
+      error =
+          "the server answered with error " + std::to_string(length >= 2 ? (reply[5] << 8 | reply[6]) : -1);
       return std::nullopt;
     }
     const size_t count = length >= 2 ? (size_t{reply[5]} << 8 | reply[6]) : 0;
-    if (reply[0] != kSearchAttributeResponse || length < 3 + count || 3 + count + reply[7 + count] != length ||
-        reply[7 + count] > 16) {
+    if (reply[0] != kSearchAttributeResponse || length < 3 + count ||
+        3 + count + reply[7 + count] != length || reply[7 + count] > 16) {
       error = "a malformed answer";
       return std::nullopt;
     }
@@ -335,11 +355,11 @@ std::optional<AdapterInfo> ReadAdapter(const std::string& name, std::string& err
   sd_bus_error e = SD_BUS_ERROR_NULL;
   char* address = nullptr;
   int powered = 0;
-  int r = sd_bus_get_property_string(bus.get(), "org.bluez", path.c_str(), "org.bluez.Adapter1", "Address", &e,
-                                     &address);
+  int r = sd_bus_get_property_string(bus.get(), "org.bluez", path.c_str(), "org.bluez.Adapter1", "Address",
+                                     &e, &address);
   if (r >= 0)
-    r = sd_bus_get_property_trivial(bus.get(), "org.bluez", path.c_str(), "org.bluez.Adapter1", "Powered", &e, 'b',
-                                    &powered);
+    r = sd_bus_get_property_trivial(bus.get(), "org.bluez", path.c_str(), "org.bluez.Adapter1", "Powered", &e,
+                                    'b', &powered);
   std::optional<AdapterInfo> info;
   if (r < 0) {
     error = "BlueZ has no " + name + ": " + (e.message ? e.message : std::strerror(-r));

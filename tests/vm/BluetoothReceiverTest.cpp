@@ -51,7 +51,8 @@ TEST_F(BluetoothToWheel, PhoneFindsTheServiceByItsClassAndDrivesTheWheelOverRfco
     pc = ReadAdapter("hci0", error);
     phone = ReadAdapter("hci1", error);
     return pc && phone && pc->powered && phone->powered;
-  })) << "two powered controllers: " << error;
+  })) << "two powered controllers: "
+      << error;
   // As while pairing: the PC accepts connections.
   ASSERT_TRUE(MakeDiscoverable("hci0", error)) << error;
 
@@ -63,7 +64,8 @@ TEST_F(BluetoothToWheel, PhoneFindsTheServiceByItsClassAndDrivesTheWheelOverRfco
     if (found && !found->empty()) return true;
     std::this_thread::sleep_for(100ms);
     return false;
-  })) << "no record of the service class: " << (found ? "none found" : error);
+  })) << "no record of the service class: "
+      << (found ? "none found" : error);
   ASSERT_EQ(found->size(), 1u) << "one record of the class";
   const ServiceRecord& record = found->front();
   EXPECT_EQ(record.name, "Wendrix bluetooth server");

@@ -43,9 +43,10 @@ void Fail(const char* what, HRESULT hr) {
 
 BOOL CALLBACK OnController(const DIDEVICEINSTANCEA* device, void* context) {
   const DWORD vidpid = device->guidProduct.Data1;
-  std::printf("controller \"%s\" type 0x%02lx subtype 0x%02lx vid 0x%04lx pid 0x%04lx\n", device->tszInstanceName,
-              static_cast<unsigned long>(GET_DIDEVICE_TYPE(device->dwDevType)),
-              static_cast<unsigned long>(GET_DIDEVICE_SUBTYPE(device->dwDevType)), vidpid & 0xFFFF, vidpid >> 16);
+  std::printf("controller \"%s\" type 0x%02lx subtype 0x%02lx vid 0x%04lx pid 0x%04lx\n",
+              device->tszInstanceName, static_cast<unsigned long>(GET_DIDEVICE_TYPE(device->dwDevType)),
+              static_cast<unsigned long>(GET_DIDEVICE_SUBTYPE(device->dwDevType)), vidpid & 0xFFFF,
+              vidpid >> 16);
   auto* found = static_cast<Found*>(context);
   if (std::strcmp(device->tszInstanceName, kWheelName) == 0) {
     found->instance = device->guidInstance;
@@ -68,8 +69,12 @@ const char* AxisName(const GUID& type) {
 
 BOOL CALLBACK OnObject(const DIDEVICEOBJECTINSTANCEA* object, void*) {
   const DWORD type = object->dwType;
-  const char* kind = (type & DIDFT_AXIS) ? "axis" : (type & DIDFT_BUTTON) ? "button" : (type & DIDFT_POV) ? "pov" : "other";
-  std::printf("object \"%s\" %s %s offset %lu\n", object->tszName, kind, AxisName(object->guidType), object->dwOfs);
+  const char* kind = (type & DIDFT_AXIS)     ? "axis"
+                     : (type & DIDFT_BUTTON) ? "button"
+                     : (type & DIDFT_POV)    ? "pov"
+                                             : "other";
+  std::printf("object \"%s\" %s %s offset %lu\n", object->tszName, kind, AxisName(object->guidType),
+              object->dwOfs);
   return DIENUM_CONTINUE;
 }
 
@@ -110,8 +115,8 @@ void PrintHidState(IDirectInputDevice8A* wheel) {
   where.diph.dwHow = DIPH_DEVICE;
   HRESULT hr = wheel->GetProperty(DIPROP_GUIDANDPATH, &where.diph);
   if (FAILED(hr)) return (void)std::printf("hid error GetProperty 0x%08lx\n", static_cast<unsigned long>(hr));
-  const HANDLE device = CreateFileW(where.wszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE device = CreateFileW(where.wszPath, GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (device == INVALID_HANDLE_VALUE) return (void)std::printf("hid error CreateFile %lu\n", GetLastError());
   PHIDP_PREPARSED_DATA parsed = nullptr;
   HIDP_CAPS caps{};
@@ -122,17 +127,20 @@ void PrintHidState(IDirectInputDevice8A* wheel) {
   USAGE usages[8] = {};
   if (!HidD_GetPreparsedData(device, &parsed) || HidP_GetCaps(parsed, &caps) != HIDP_STATUS_SUCCESS ||
       caps.InputReportByteLength > sizeof report ||
-      HidP_GetSpecificValueCaps(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_X, &x, &xCount, parsed) !=
-          HIDP_STATUS_SUCCESS ||
-      HidP_GetSpecificValueCaps(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_Y, &y, &yCount, parsed) !=
-          HIDP_STATUS_SUCCESS) {
+      HidP_GetSpecificValueCaps(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_X, &x, &xCount,
+                                parsed) != HIDP_STATUS_SUCCESS ||
+      HidP_GetSpecificValueCaps(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_Y, &y, &yCount,
+                                parsed) != HIDP_STATUS_SUCCESS) {
     std::printf("hid error caps\n");
-  } else if (report[0] = static_cast<char>(x.ReportID); !HidD_GetInputReport(device, report, caps.InputReportByteLength)) {
+  } else if (report[0] = static_cast<char>(x.ReportID);
+             !HidD_GetInputReport(device, report, caps.InputReportByteLength)) {
     std::printf("hid error HidD_GetInputReport %lu\n", GetLastError());
   } else {
     const ULONG length = caps.InputReportByteLength;
-    HidP_GetUsageValue(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_X, &xValue, parsed, report, length);
-    HidP_GetUsageValue(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_Y, &yValue, parsed, report, length);
+    HidP_GetUsageValue(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_X, &xValue, parsed, report,
+                       length);
+    HidP_GetUsageValue(HidP_Input, HID_USAGE_PAGE_GENERIC, 0, HID_USAGE_GENERIC_Y, &yValue, parsed, report,
+                       length);
     HidP_GetUsages(HidP_Input, HID_USAGE_PAGE_BUTTON, 0, usages, &usageCount, parsed, report, length);
     bool pressed[8] = {};
     for (ULONG i = 0; i < usageCount; ++i)

@@ -62,7 +62,8 @@ TEST_F(DirectInputReader, FindsOneGameControllerWithTwoAxesAndEightButtonsThatFo
   for (size_t at = 0; (at = listed.find("controller \"", at)) != std::string::npos; ++at) ++controllers;
   EXPECT_EQ(controllers, 1u) << listed;
   EXPECT_NE(listed.find("controller \"Wendrix Virtual Wheel\" type 0x14 "), std::string::npos)
-      << "not a DI8DEVTYPE_JOYSTICK:\n" << listed;
+      << "not a DI8DEVTYPE_JOYSTICK:\n"
+      << listed;
   EXPECT_NE(listed.find(" vid 0x1209 pid 0x5752\n"), std::string::npos) << listed;
   EXPECT_NE(listed.find("caps axes 2 buttons 8 povs 0\n"), std::string::npos) << listed;
   EXPECT_NE(listed.find("object \"X Axis\" axis x "), std::string::npos) << listed;
@@ -78,9 +79,10 @@ TEST_F(DirectInputReader, FindsOneGameControllerWithTwoAxesAndEightButtonsThatFo
   // device (its axes in SDL's units, -32768 to 32767) holds what reached
   // it since Wine's SDL backend opened the wheel: centred, or the state.
   // docs/games.md says so; if this changes, so must the guide.
-  std::printf("wendrix-vm: the wheel shows x 8192, y 32768, no buttons; Wine's HID device reports: %s; "
-              "DirectInput reads first: %s\n",
-              hid->c_str(), first->c_str());
+  std::printf(
+      "wendrix-vm: the wheel shows x 8192, y 32768, no buttons; Wine's HID device reports: %s; "
+      "DirectInput reads first: %s\n",
+      hid->c_str(), first->c_str());
   EXPECT_TRUE(*hid == "hid x 0 y 0 buttons 00000000" || *hid == "hid x -16384 y 32767 buttons 00000000")
       << "Wine's HID state changed: update docs/games.md";
   EXPECT_EQ(*first, kNeutralState) << "Wine's first state changed: update docs/games.md";
@@ -103,7 +105,8 @@ TEST_F(DirectInputReader, FindsOneGameControllerWithTwoAxesAndEightButtonsThatFo
   Show("wine dinput_wheel.exe", game.Output());
   const size_t type = listed.find(" type 0x");
   if (type != std::string::npos)
-    std::printf("wendrix-vm: Wine's DirectInput:%s\n", listed.substr(type, listed.find('\n', type) - type).c_str());
+    std::printf("wendrix-vm: Wine's DirectInput:%s\n",
+                listed.substr(type, listed.find('\n', type) - type).c_str());
 }
 
 }  // namespace

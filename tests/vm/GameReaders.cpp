@@ -58,7 +58,8 @@ void GameReadersTest::WaitUntilShown(const vjoy::WheelState& expected) {
 void GameReadersTest::SendDatagram(uint16_t steering, uint16_t pedals) {
   const int udp = OpenUdpClient();
   ASSERT_GE(udp, 0);
-  const bool sent = SendDatagramTo(udp, kLinkPort, BuildControlDatagram({NextSequence(), steering, pedals, 0}));
+  const bool sent =
+      SendDatagramTo(udp, kLinkPort, BuildControlDatagram({NextSequence(), steering, pedals, 0}));
   close(udp);
   ASSERT_TRUE(sent);
   // The legacy decoder's report carries its own buttons: none, here.
@@ -190,7 +191,8 @@ std::optional<std::string> Child::LineMatching(const std::function<bool(const st
   }
 }
 
-std::optional<std::string> Child::LineStarting(const std::string& prefix, std::chrono::milliseconds deadline) {
+std::optional<std::string> Child::LineStarting(const std::string& prefix,
+                                               std::chrono::milliseconds deadline) {
   return LineMatching([&](const std::string& line) { return line.rfind(prefix, 0) == 0; }, deadline);
 }
 

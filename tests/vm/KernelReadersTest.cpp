@@ -33,8 +33,8 @@ struct JsEvent {
 };
 
 void PrintTo(const JsEvent& e, std::ostream* os) {
-  *os << ((e.type & ~JS_EVENT_INIT) == JS_EVENT_AXIS ? "axis " : "button ") << int{e.number} << " = " << e.value
-      << ((e.type & JS_EVENT_INIT) ? " (init)" : "");
+  *os << ((e.type & ~JS_EVENT_INIT) == JS_EVENT_AXIS ? "axis " : "button ") << int{e.number} << " = "
+      << e.value << ((e.type & JS_EVENT_INIT) ? " (init)" : "");
 }
 
 JsEvent Axis(uint8_t number, int16_t value, uint8_t flags = 0) {
@@ -82,7 +82,8 @@ TEST_F(KernelReaders, UdevTagsBothNodesAsAJoystickThatTheSeatsUserMayOpen) {
     Show("udevadm info --query=property --name=" + node, properties);
     EXPECT_NE(properties.find("\nID_INPUT=1\n"), std::string::npos) << node;
     EXPECT_NE(properties.find("\nID_INPUT_JOYSTICK=1\n"), std::string::npos) << node;
-    for (const char* other : {"ID_INPUT_KEY=1", "ID_INPUT_MOUSE=1", "ID_INPUT_KEYBOARD=1", "ID_INPUT_ACCELEROMETER=1"})
+    for (const char* other :
+         {"ID_INPUT_KEY=1", "ID_INPUT_MOUSE=1", "ID_INPUT_KEYBOARD=1", "ID_INPUT_ACCELEROMETER=1"})
       EXPECT_EQ(properties.find(other), std::string::npos) << node << " is also " << other;
     // 70-uaccess.rules: the user at the seat gets an ACL on the node.
     EXPECT_NE(properties.find("\nCURRENT_TAGS="), std::string::npos) << node;
@@ -143,7 +144,9 @@ TEST_F(KernelReaders, JoystickApiShowsTwoAxesAndEightButtonsWithTheKernelsScalin
 TEST_F(KernelReaders, JstestAndEvtestSeeTheWheelMove) {
   if (Missing(access("/usr/bin/jstest", X_OK) != 0, "jstest (Debian package joystick)")) return;
   if (Missing(access("/usr/bin/evtest", X_OK) != 0, "evtest (Debian package evtest)")) return;
-  const auto has = [](const char* text) { return [text](const std::string& l) { return l.find(text) != l.npos; }; };
+  const auto has = [](const char* text) {
+    return [text](const std::string& l) { return l.find(text) != l.npos; };
+  };
   // evtest takes the device for itself for a moment after "Testing", to
   // see whether another program holds it; no other reader sees what the
   // wheel does meanwhile. Its first event shows that moment is over.
@@ -172,13 +175,16 @@ TEST_F(KernelReaders, JstestAndEvtestSeeTheWheelMove) {
 
   const std::string js = jstest.Output();
   EXPECT_NE(js.find("Joystick (Wendrix Virtual Wheel) has 2 axes (X, Y)\n"), std::string::npos);
-  EXPECT_NE(js.find("and 8 buttons (Trigger, ThumbBtn, ThumbBtn2, TopBtn, TopBtn2, PinkieBtn, BaseBtn, BaseBtn2).\n"),
-            std::string::npos);
+  EXPECT_NE(
+      js.find(
+          "and 8 buttons (Trigger, ThumbBtn, ThumbBtn2, TopBtn, TopBtn2, PinkieBtn, BaseBtn, BaseBtn2).\n"),
+      std::string::npos);
   // Steering full left, then pedals fully pressed and button 1 from the frame.
   EXPECT_NE(js.find(", number 0, value -32767\n"), std::string::npos);
   EXPECT_NE(js.find(", number 1, value -32767\n"), std::string::npos);
   const std::string ev = evtest.Output();
-  EXPECT_NE(ev.find("Input device ID: bus 0x6 vendor 0x1209 product 0x5752 version 0x1\n"), std::string::npos);
+  EXPECT_NE(ev.find("Input device ID: bus 0x6 vendor 0x1209 product 0x5752 version 0x1\n"),
+            std::string::npos);
   EXPECT_NE(ev.find("Input device name: \"Wendrix Virtual Wheel\"\n"), std::string::npos);
   EXPECT_NE(ev.find("type 3 (EV_ABS), code 0 (ABS_X), value 0\n"), std::string::npos);
   EXPECT_NE(ev.find("type 3 (EV_ABS), code 1 (ABS_Y), value 0\n"), std::string::npos);

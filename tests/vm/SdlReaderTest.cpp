@@ -18,11 +18,16 @@ namespace {
 // below are exact in SDL's single-precision arithmetic.
 constexpr Sint16 SdlAxis(int v) {
   switch (v) {
-    case 0: return -32768;
-    case 8192: return -16384;
-    case 16384: return 0;
-    case 24576: return 16383;
-    case 32768: return 32767;
+    case 0:
+      return -32768;
+    case 8192:
+      return -16384;
+    case 16384:
+      return 0;
+    case 24576:
+      return 16383;
+    case 32768:
+      return 32767;
   }
   throw "no exact SDL value for this axis value";
 }
@@ -85,7 +90,8 @@ class SdlReader : public GameReadersTest, public ::testing::WithParamInterface<M
       SDL_Event e;
       while (text.empty() && SDL_PollEvent(&e)) {
         if (e.type == SDL_JOYBUTTONDOWN || e.type == SDL_JOYBUTTONUP)
-          text = std::string(e.type == SDL_JOYBUTTONDOWN ? "down " : "up ") + std::to_string(e.jbutton.button);
+          text =
+              std::string(e.type == SDL_JOYBUTTONDOWN ? "down " : "up ") + std::to_string(e.jbutton.button);
       }
       return !text.empty();
     });
@@ -106,12 +112,18 @@ class SdlReader : public GameReadersTest, public ::testing::WithParamInterface<M
 
 const char* TypeName(SDL_JoystickType type) {
   switch (type) {
-    case SDL_JOYSTICK_TYPE_UNKNOWN: return "SDL_JOYSTICK_TYPE_UNKNOWN";
-    case SDL_JOYSTICK_TYPE_GAMECONTROLLER: return "SDL_JOYSTICK_TYPE_GAMECONTROLLER";
-    case SDL_JOYSTICK_TYPE_WHEEL: return "SDL_JOYSTICK_TYPE_WHEEL";
-    case SDL_JOYSTICK_TYPE_ARCADE_STICK: return "SDL_JOYSTICK_TYPE_ARCADE_STICK";
-    case SDL_JOYSTICK_TYPE_FLIGHT_STICK: return "SDL_JOYSTICK_TYPE_FLIGHT_STICK";
-    default: return "another type";
+    case SDL_JOYSTICK_TYPE_UNKNOWN:
+      return "SDL_JOYSTICK_TYPE_UNKNOWN";
+    case SDL_JOYSTICK_TYPE_GAMECONTROLLER:
+      return "SDL_JOYSTICK_TYPE_GAMECONTROLLER";
+    case SDL_JOYSTICK_TYPE_WHEEL:
+      return "SDL_JOYSTICK_TYPE_WHEEL";
+    case SDL_JOYSTICK_TYPE_ARCADE_STICK:
+      return "SDL_JOYSTICK_TYPE_ARCADE_STICK";
+    case SDL_JOYSTICK_TYPE_FLIGHT_STICK:
+      return "SDL_JOYSTICK_TYPE_FLIGHT_STICK";
+    default:
+      return "another type";
   }
 }
 
@@ -143,8 +155,9 @@ TEST_P(SdlReader, ListsTheWheelAsOneJoystickWithItsNameAndIds) {
   const SDL_JoystickType type = SDL_JoystickGetType(joystick_);
   std::printf("wendrix-vm: SDL %d.%d.%d (%s): \"%s\" type %s, guid %s, %d axes, %d buttons, %d hats\n",
               version.major, version.minor, version.patch, GetParam().name, SDL_JoystickName(joystick_),
-              TypeName(type), GuidText(SDL_JoystickGetGUID(joystick_)).c_str(), SDL_JoystickNumAxes(joystick_),
-              SDL_JoystickNumButtons(joystick_), SDL_JoystickNumHats(joystick_));
+              TypeName(type), GuidText(SDL_JoystickGetGUID(joystick_)).c_str(),
+              SDL_JoystickNumAxes(joystick_), SDL_JoystickNumButtons(joystick_),
+              SDL_JoystickNumHats(joystick_));
   // SDL_JOYSTICK_WHEEL_DEVICES is set: SDL 2.30 and later make it a wheel,
   // older ones know neither the hint nor the wheel.
   if (SDL_VERSIONNUM(version.major, version.minor, version.patch) >= SDL_VERSIONNUM(2, 30, 0))
@@ -175,7 +188,8 @@ TEST_P(SdlReader, ButtonsFromAFramedMessageAndALegacyTap) {
   SendFramed(0, 0, 1, 2);
   EXPECT_EQ(NextButtonEvent(), "down 0");
   EXPECT_EQ(NextButtonEvent(), "down 2");
-  for (int b = 0; b < 8; ++b) EXPECT_EQ(SDL_JoystickGetButton(joystick_, b), b == 0 || b == 2) << "button " << b;
+  for (int b = 0; b < 8; ++b)
+    EXPECT_EQ(SDL_JoystickGetButton(joystick_, b), b == 0 || b == 2) << "button " << b;
   SendFramed(0, 0, 0, 0);
   EXPECT_EQ(NextButtonEvent(), "up 0");
   EXPECT_EQ(NextButtonEvent(), "up 2");
@@ -194,9 +208,10 @@ TEST_P(SdlReader, TheGuidesMappingMakesItAGameController) {
   SendDatagram(16384, 32768);
   OpenWheel();
   ASSERT_FALSE(HasFatalFailure());
-  const std::string mapping = GuidText(SDL_JoystickGetGUID(joystick_)) +
-                              ",Wendrix Virtual Wheel,leftx:a0,righttrigger:a1~,rightshoulder:b0,leftshoulder:b1,"
-                              "a:b2,b:b3,x:b4,y:b5,back:b6,start:b7,platform:Linux,";
+  const std::string mapping =
+      GuidText(SDL_JoystickGetGUID(joystick_)) +
+      ",Wendrix Virtual Wheel,leftx:a0,righttrigger:a1~,rightshoulder:b0,leftshoulder:b1,"
+      "a:b2,b:b3,x:b4,y:b5,back:b6,start:b7,platform:Linux,";
   ASSERT_EQ(SDL_GameControllerAddMapping(mapping.c_str()), 1) << SDL_GetError();
   ASSERT_TRUE(SDL_IsGameController(0));
   controller_ = SDL_GameControllerOpen(0);
@@ -237,15 +252,17 @@ class SdlTestJoystick : public GameReadersTest {};
 
 TEST_F(SdlTestJoystick, LogsTheWheelAsPlayersSeeIt) {
   const std::string program = "/usr/libexec/installed-tests/SDL2/testjoystick";
-  if (Missing(access(program.c_str(), X_OK) != 0, "SDL's testjoystick (Debian package libsdl2-tests)")) return;
+  if (Missing(access(program.c_str(), X_OK) != 0, "SDL's testjoystick (Debian package libsdl2-tests)"))
+    return;
   Child testjoystick({"stdbuf", "-oL", program}, {"SDL_VIDEODRIVER=dummy"});
   ASSERT_TRUE(testjoystick.LineMatching([](const std::string& l) { return l.find("VID/PID:") != l.npos; }))
       << testjoystick.Output();
   testjoystick.Stop();
   Show("SDL_VIDEODRIVER=dummy " + program, testjoystick.Output());
   const std::string log = testjoystick.Output();
-  for (const char* line : {"INFO: Joystick device 0 added.\n", "name: Wendrix Virtual Wheel\n", "type: Unknown\n",
-                           "axes: 2\n", "hats: 0\n", "buttons: 8\n", "VID/PID: 0x1209/0x5752\n"})
+  for (const char* line :
+       {"INFO: Joystick device 0 added.\n", "name: Wendrix Virtual Wheel\n", "type: Unknown\n", "axes: 2\n",
+        "hats: 0\n", "buttons: 8\n", "VID/PID: 0x1209/0x5752\n"})
     EXPECT_NE(log.find(line), std::string::npos) << line;
   EXPECT_EQ(log.find("Joystick device 1 added"), std::string::npos) << "more than one joystick";
 }

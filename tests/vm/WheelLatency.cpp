@@ -88,7 +88,8 @@ void ReceiveBare(int fd, Arrivals& arrivals) {
 
 // Sends one datagram and waits for its arrival: the latency in µs, or a
 // negative value when nothing arrived within two seconds.
-double Sample(int sender, uint16_t port, const std::array<uint8_t, kDatagramSize>& datagram, Arrivals& arrivals) {
+double Sample(int sender, uint16_t port, const std::array<uint8_t, kDatagramSize>& datagram,
+              Arrivals& arrivals) {
   const uint64_t before = arrivals.count.load(std::memory_order_acquire);
   const int64_t sent = Now();
   test::SendDatagramTo(sender, port, datagram);
@@ -105,7 +106,9 @@ struct Figures {
 
 Figures Summarise(std::vector<double>& micros) {
   std::sort(micros.begin(), micros.end());
-  const auto at = [&](double q) { return micros[static_cast<size_t>(q * static_cast<double>(micros.size() - 1))]; };
+  const auto at = [&](double q) {
+    return micros[static_cast<size_t>(q * static_cast<double>(micros.size() - 1))];
+  };
   return {at(0.5), at(0.9), at(0.99)};
 }
 
@@ -160,11 +163,14 @@ class Bench final : public Shell {
     if (toWheel.empty() || toBare.empty()) Fail("no samples");
 
     const Figures w = Summarise(toWheel), b = Summarise(toBare);
-    std::printf("wendrix-vm: latency, %zu samples per path, in µs: datagram to the wheel's event median %.1f p90 %.1f "
-                "p99 %.1f; bare recvfrom median %.1f p90 %.1f p99 %.1f\n",
-                samples_, w.median, w.p90, w.p99, b.median, b.p90, b.p99);
-    std::printf("wendrix-vm: latency ratio (wheel / bare recvfrom): median %.2f, p90 %.2f; %zu samples lost\n",
-                w.median / b.median, w.p90 / b.p90, lost);
+    std::printf(
+        "wendrix-vm: latency, %zu samples per path, in µs: datagram to the wheel's event median %.1f p90 "
+        "%.1f "
+        "p99 %.1f; bare recvfrom median %.1f p90 %.1f p99 %.1f\n",
+        samples_, w.median, w.p90, w.p99, b.median, b.p90, b.p99);
+    std::printf(
+        "wendrix-vm: latency ratio (wheel / bare recvfrom): median %.2f, p90 %.2f; %zu samples lost\n",
+        w.median / b.median, w.p90 / b.p90, lost);
     result = lost == 0 ? 0 : 1;
   }
 
@@ -179,8 +185,10 @@ int main(int argc, char** argv) {
   size_t samples = 2000;
   int gap = 500;
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--samples") == 0) samples = std::max(1, std::atoi(argv[i + 1]));
-    else if (std::strcmp(argv[i], "--gap-us") == 0) gap = std::max(0, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--samples") == 0)
+      samples = std::max(1, std::atoi(argv[i + 1]));
+    else if (std::strcmp(argv[i], "--gap-us") == 0)
+      gap = std::max(0, std::atoi(argv[i + 1]));
   }
   Bench bench(samples, gap);
   RunProcess(bench);

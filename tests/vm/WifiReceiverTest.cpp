@@ -94,7 +94,8 @@ TEST_F(WifiToWheel, LegacyStreamTapReachesTheGameAsPressThenRelease) {
   // Records keep coming, as from a phone; the release shows within them.
   // However slow the guest, the pulse ends on the records that follow.
   std::optional<vjoy::Frame> next;
-  for (const auto end = vjoy::WheelClock::now() + vjoy::kWheelDeadline; !next && vjoy::WheelClock::now() < end;) {
+  for (const auto end = vjoy::WheelClock::now() + vjoy::kWheelDeadline;
+       !next && vjoy::WheelClock::now() < end;) {
     ASSERT_TRUE(SendAll(fd, BuildLegacyRecord({NextSequence(), 7000, 8000, 0})));
     next = Wheel().NextFrame(std::chrono::milliseconds(20));
   }

@@ -222,7 +222,7 @@ TEST_F(BluetoothListenerWin32, RegistersTheServiceRecordFieldByField) {
   std::lock_guard lock(radio_.mutex);
   const std::vector<std::string> firstPass(radio_.calls.begin(), radio_.calls.begin() + 10);
   EXPECT_EQ(firstPass, (std::vector<std::string>{"socket", "bind", "listen", "getsockname", "register",
-                                                  "accept", "accept", "accept", "delete", "close 100"}));
+                                                 "accept", "accept", "accept", "delete", "close 100"}));
   EXPECT_EQ(gAccepted, (std::vector<SocketHandle>{202, 201}));
 
   // bind: any radio, any channel, the service class, 30 bytes.
@@ -287,8 +287,8 @@ INT WSAAPI FakeSetServiceA(LPWSAQUERYSETA q, WSAESETSERVICEOP, DWORD) {
 
 TEST_F(BluetoothListenerWin32, TheAnsiEntryGetsAnAnsiRecord) {
   FakeTheRadio();
-  Ws2_32.WSASetService = reinterpret_cast<decltype(Ws2_32.WSASetService)>(
-      reinterpret_cast<void*>(&FakeSetServiceA));
+  Ws2_32.WSASetService =
+      reinterpret_cast<decltype(Ws2_32.WSASetService)>(reinterpret_cast<void*>(&FakeSetServiceA));
   Ws2_32.setServiceIsWide = false;
   Start();
   ASSERT_TRUE(CallsReach(5));

@@ -74,7 +74,8 @@ TEST(Win32Discovery, TheAnnouncementLeavesFromTheInterfacesAddress) {
   const int n = ::recvfrom(listener, reinterpret_cast<char*>(bytes), sizeof bytes, 0,
                            reinterpret_cast<sockaddr*>(&from), &fromLength);
   ASSERT_EQ(n, static_cast<int>(kAnnouncementSize));
-  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + n), std::vector<uint8_t>(kAnnouncement.begin(), kAnnouncement.end()));
+  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + n),
+            std::vector<uint8_t>(kAnnouncement.begin(), kAnnouncement.end()));
   // Windows sends it from the bound address. Wine binds a socket to an
   // address outside its own interface list (127.0.0.2 here) to any
   // address instead, so the source is not checked.

@@ -123,10 +123,10 @@ TEST_F(MainFormWin32Test, LinksAreaOpensInTheDesktopBrowserOtherPagesInThePane) 
 // in the pane would (Wine draws no page to click in), goes to the desktop's
 // browser with the address the page gives, and never to the server.
 TEST_F(MainFormWin32Test, LinksOfTheWaitingPageOpenInTheDesktopBrowser) {
-  const std::string page = ProgramsAnswer(
-      "GET " + server->Root() + std::string(kWaitingPage) + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-          std::to_string(server->Port()) + "\r\n\r\n",
-      server->Port(), server->Root());
+  const std::string page =
+      ProgramsAnswer("GET " + server->Root() + std::string(kWaitingPage) +
+                         " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->Port()) + "\r\n\r\n",
+                     server->Port(), server->Root());
   const std::string waiting = Address(kWaitingPage);
   const std::string origin = "http://127.0.0.1:" + std::to_string(server->Port());
   std::vector<std::string> links;
@@ -134,8 +134,8 @@ TEST_F(MainFormWin32Test, LinksOfTheWaitingPageOpenInTheDesktopBrowser) {
     const size_t from = at + 6;
     const std::string href = page.substr(from, page.find('"', from) - from);
     // Relative to the page's folder, or to the server's origin.
-    const std::string address = href.starts_with("/") ? origin + href
-                                                      : waiting.substr(0, waiting.rfind('/') + 1) + href;
+    const std::string address =
+        href.starts_with("/") ? origin + href : waiting.substr(0, waiting.rfind('/') + 1) + href;
     if (IsLinksAddress(address, server->Base())) links.push_back(address);
   }
   ASSERT_FALSE(links.empty()) << "the waiting page has no link into the links area:\n" << page;
@@ -147,7 +147,8 @@ TEST_F(MainFormWin32Test, LinksOfTheWaitingPageOpenInTheDesktopBrowser) {
     const size_t requestsBefore = server->Requests().size();
     const auto openedBefore = timesOpened(link);
     form->NavigateToPage(link.substr(server->Base().size()));
-    ASSERT_TRUE(PumpUntil([&] { return timesOpened(link) > openedBefore; })) << link << " never reached xdg-open";
+    ASSERT_TRUE(PumpUntil([&] { return timesOpened(link) > openedBefore; }))
+        << link << " never reached xdg-open";
     EXPECT_EQ(server->Requests().size(), requestsBefore) << link << " reached the server";
   }
 }
@@ -180,7 +181,8 @@ TEST_F(MainFormWin32Test, ADivertedLinkIsOpenedAfterThePanesEventReturns) {
   form->NavigateToPage(links);
   ASSERT_TRUE(PumpAllBut(ids::kOpenDivertedLink, openWaiting, 15000)) << "the diverted link was not posted";
   // Time enough for an open done inside the event to reach xdg-open.
-  PumpAllBut(ids::kOpenDivertedLink, [] { return false; }, 1500);
+  PumpAllBut(
+      ids::kOpenDivertedLink, [] { return false; }, 1500);
   EXPECT_FALSE(test::WasOpened(Address(links))) << "opened inside the pane's event";
   ASSERT_TRUE(PumpUntil([&] { return test::WasOpened(Address(links)); }));
   EXPECT_FALSE(server->WasAskedFor(links));

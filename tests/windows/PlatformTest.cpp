@@ -127,7 +127,9 @@ TEST_F(Win32Platform, AcceptedSocketsTakeNoDelayAndKeepalive) {
   EXPECT_EQ(SetKeepAlive(accepted, 10, 5, 3), 0) << LastSocketError();
   int on = 0;
   int length = sizeof on;
-  ASSERT_EQ(::getsockopt(ToSystemSocket(accepted), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&on), &length), 0);
+  ASSERT_EQ(
+      ::getsockopt(ToSystemSocket(accepted), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&on), &length),
+      0);
   EXPECT_NE(on, 0);
   CloseSocket(accepted);
   test::CloseClient(client);

@@ -54,7 +54,8 @@ class Receiver : public ::testing::Test {
       TTcpServer* tcp = gState.tcpServer.load();
       TUdpServer* udp = gState.udpServer.load();
       return tcp && udp && tcp->ListeningPort() == kLinkPort && udp->ReceivingPort() == kLinkPort;
-    })) << "the services do not listen on port " << kLinkPort;
+    })) << "the services do not listen on port "
+        << kLinkPort;
     // Nothing is in flight between tests: each one waits for what it sent.
     FakeDriver::Get().Reset();
   }
@@ -88,7 +89,9 @@ class Receiver : public ::testing::Test {
   }
 };
 
-bool SameBytes(const JoystickReport& a, const JoystickReport& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameBytes(const JoystickReport& a, const JoystickReport& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 TEST_F(Receiver, ControlDatagramsReachTheDriverWithExactlyTheAxes) {
   const int udp = OpenUdpClient();
@@ -103,8 +106,8 @@ TEST_F(Receiver, ControlDatagramsReachTheDriverWithExactlyTheAxes) {
   ASSERT_TRUE(Eventually([] { return !Updates().empty(); }));
   const auto updates = Updates();
   ASSERT_EQ(updates.size(), 1u);
-  EXPECT_TRUE(SameBytes(updates[0], expected)) << "axes " << updates[0].axisX << ", " << updates[0].axisY
-                                               << ", buttons " << updates[0].buttons;
+  EXPECT_TRUE(SameBytes(updates[0], expected))
+      << "axes " << updates[0].axisX << ", " << updates[0].axisY << ", buttons " << updates[0].buttons;
   const auto calls = FakeDriver::Get().Calls();
   EXPECT_EQ(calls.back().device, 1u);
   EXPECT_TRUE(Eventually([] { return gState.wifiDataSeen.load(); }));
@@ -147,7 +150,8 @@ TEST_F(Receiver, FramedMessagesSetAxesAndButtons) {
 TEST_F(Receiver, LegacyStreamsMoveTheAxesAndEndClosed) {
   const int fd = Connect();
   ASSERT_GE(fd, 0);
-  const std::vector<LegacyRecord> records = {{NextSequence(), 3000, 4000, 0}, {NextSequence(), 5000, 6000, 0}};
+  const std::vector<LegacyRecord> records = {{NextSequence(), 3000, 4000, 0},
+                                             {NextSequence(), 5000, 6000, 0}};
   // The opening and the records split in the middle of a record.
   const std::vector<uint8_t> bytes = Concat(BuildLegacyOpening(), BuildLegacyRecords(records));
   ASSERT_TRUE(SendAll(fd, std::span(bytes).first(bytes.size() - 3)));
@@ -179,7 +183,8 @@ TEST_F(Receiver, ALegacyTapReachesTheDriverAsPressThenRelease) {
     ASSERT_TRUE(SendAll(fd, BuildLegacyRecord({NextSequence(), 7000, 8000, 0})));
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const auto u = Updates();
-    const auto at = std::find_if(u.begin(), u.end(), [](const JoystickReport& r) { return (r.buttons & 0b100) != 0; });
+    const auto at =
+        std::find_if(u.begin(), u.end(), [](const JoystickReport& r) { return (r.buttons & 0b100) != 0; });
     released = std::any_of(at, u.end(), [](const JoystickReport& r) { return (r.buttons & 0b100) == 0; });
   }
   EXPECT_TRUE(released) << "the button was never released";

@@ -39,9 +39,8 @@ std::string Slurp(const fs::path& p) {
 class Startup : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("wendrix-startup-" + std::to_string(::GetCurrentProcessId()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() / ("wendrix-startup-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "Wendrix");
     fs::copy_file(TestProgramDirectory().parent_path() / "probe" / "startup_probe.exe",

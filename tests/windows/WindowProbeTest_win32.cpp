@@ -42,8 +42,8 @@ class RunningProgram {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     std::string command = "\"" + exe.string() + "\"";
-    started_ = ::CreateProcessA(exe.string().c_str(), command.data(), nullptr, nullptr, FALSE, 0,
-                                nullptr, dir.string().c_str(), &si, &pi_);
+    started_ = ::CreateProcessA(exe.string().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                dir.string().c_str(), &si, &pi_);
     for (const auto& [name, value] : vars) ::SetEnvironmentVariableA(name.c_str(), nullptr);
   }
   ~RunningProgram() {
@@ -127,7 +127,8 @@ class WindowProbeTest : public ::testing::Test {
     ASSERT_TRUE(program.Started());
     HWND box = program.WaitForWindow(L"#32770");
     ASSERT_NE(box, nullptr) << "no message box";
-    std::string expected = "\"vJoy device driver\" component is missing.\r\nPlease reinstall \"Wendrix\" (website: ";
+    std::string expected =
+        "\"vJoy device driver\" component is missing.\r\nPlease reinstall \"Wendrix\" (website: ";
     expected += kWebSite;
     expected += ") and allow to install \"vJoy device driver\" in process.";
     std::vector<std::string> texts;
@@ -141,8 +142,10 @@ class WindowProbeTest : public ::testing::Test {
       if (_wcsicmp(cls, L"Button") == 0) ++buttons;
       if (_wcsicmp(cls, L"Static") == 0) {
         // The system's box keeps an empty icon control when it shows none.
-        if ((style & SS_TYPEMASK) == SS_ICON) icon = icon || ::SendMessageW(child, STM_GETICON, 0, 0) != 0;
-        else texts.push_back(WindowText(child));
+        if ((style & SS_TYPEMASK) == SS_ICON)
+          icon = icon || ::SendMessageW(child, STM_GETICON, 0, 0) != 0;
+        else
+          texts.push_back(WindowText(child));
       }
     }
     EXPECT_EQ(WindowText(box), "Wendrix");
@@ -331,7 +334,8 @@ TEST_F(WindowProbeTest, WindowShowsItsComponentsFollowsAPhoneAndEndsAtOnceWhenCl
     phone.Datagram(16384, 0);
     return pos(ids::ProgressBar1) == 50 && pos(ids::ProgressBar2) == 100 &&
            visible(ids::connectionTcpConnected);
-  })) << pos(ids::ProgressBar1) << " " << pos(ids::ProgressBar2);
+  })) << pos(ids::ProgressBar1)
+      << " " << pos(ids::ProgressBar2);
   EXPECT_TRUE(visible(ids::connectionBluetoothWaitingGray));
   EXPECT_FALSE(visible(ids::connectionTcpWaiting));
   EXPECT_TRUE(::IsWindowEnabled(control(ids::chk1)));
@@ -341,7 +345,8 @@ TEST_F(WindowProbeTest, WindowShowsItsComponentsFollowsAPhoneAndEndsAtOnceWhenCl
   // Silence: back to idle.
   ASSERT_TRUE(test::PumpUntil([&] {
     return visible(ids::connectionTcpWaiting) && pos(ids::ProgressBar1) == 0 && pos(ids::ProgressBar2) == 0;
-  })) << pos(ids::ProgressBar1) << " " << pos(ids::ProgressBar2);
+  })) << pos(ids::ProgressBar1)
+      << " " << pos(ids::ProgressBar2);
   EXPECT_FALSE(::IsWindowEnabled(control(ids::chk1)));
 
   // A framed stream with gear up held.

@@ -38,14 +38,14 @@ void PrintState(HWND form) {
     boxes += ::SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED ? '1' : '0';
     enabled = enabled && ::IsWindowEnabled(box);
   }
-  std::printf("wifi=%s bluetooth=%s steering=%ld pedals=%ld boxes=%s enabled=%d\n",
-              LineState(form, ids::connectionTcpWaiting, ids::connectionTcpConnected,
-                        ids::connectionTcpWaitingGray),
-              LineState(form, ids::connectionBluetoothWaiting, ids::connectionBluetoothConnected,
-                        ids::connectionBluetoothWaitingGray),
-              static_cast<long>(::SendMessageW(FindControl(form, ids::ProgressBar1), PBM_GETPOS, 0, 0)),
-              static_cast<long>(::SendMessageW(FindControl(form, ids::ProgressBar2), PBM_GETPOS, 0, 0)),
-              boxes.c_str(), enabled ? 1 : 0);
+  std::printf(
+      "wifi=%s bluetooth=%s steering=%ld pedals=%ld boxes=%s enabled=%d\n",
+      LineState(form, ids::connectionTcpWaiting, ids::connectionTcpConnected, ids::connectionTcpWaitingGray),
+      LineState(form, ids::connectionBluetoothWaiting, ids::connectionBluetoothConnected,
+                ids::connectionBluetoothWaitingGray),
+      static_cast<long>(::SendMessageW(FindControl(form, ids::ProgressBar1), PBM_GETPOS, 0, 0)),
+      static_cast<long>(::SendMessageW(FindControl(form, ids::ProgressBar2), PBM_GETPOS, 0, 0)),
+      boxes.c_str(), enabled ? 1 : 0);
 }
 
 }  // namespace

@@ -56,9 +56,9 @@ class Winsock2Binding : public ::testing::Test {
   Loading state_;
 };
 
-const std::vector<std::string> kOrder = {"WSAStartup", "WSAGetLastError", "socket", "bind",
-                                         "listen", "accept", "getsockname", "WSAIoctl",
-                                         "WSASetServiceW", "recv"};
+const std::vector<std::string> kOrder = {
+    "WSAStartup", "WSAGetLastError", "socket",   "bind",           "listen",
+    "accept",     "getsockname",     "WSAIoctl", "WSASetServiceW", "recv"};
 
 TEST_F(Winsock2Binding, LoadsTheLibraryByNameAndLooksUpTheTenEntriesInOrder) {
   ASSERT_TRUE(LoadWinsock2());

@@ -110,7 +110,8 @@ Control ParseRecord(const std::string& text) {
   for (size_t comma; (comma = text.find(',', from)) != std::string::npos; from = comma + 1)
     fields.push_back(text.substr(from, comma - from));
   fields.push_back(text.substr(from));
-  if (fields.size() < 2 || fields.size() > 3) BadArguments("a record is STEERING,PEDALS[,BUTTONS]: '" + text + "'");
+  if (fields.size() < 2 || fields.size() > 3)
+    BadArguments("a record is STEERING,PEDALS[,BUTTONS]: '" + text + "'");
   Control c;
   c.steering = static_cast<uint16_t>(Integer("steering", fields[0], 0, 65535));
   c.pedals = static_cast<uint16_t>(Integer("pedals", fields[1], 0, 65535));
@@ -126,7 +127,8 @@ Options Parse(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     std::exit(0);
   }
-  if (o.mode != "udp" && o.mode != "tcp" && o.mode != "listen") BadArguments("unknown command '" + o.mode + "'");
+  if (o.mode != "udp" && o.mode != "tcp" && o.mode != "listen")
+    BadArguments("unknown command '" + o.mode + "'");
   int i = 2;
   if (o.mode == "listen") o.seconds = 0;  // until interrupted
   if (o.mode != "listen") {
@@ -211,7 +213,9 @@ uint16_t FirstSequence(const Options& o) {
 void SendAll(int fd, const uint8_t* data, size_t length) {
   while (length > 0) {
     ssize_t n = send(fd, data, length, MSG_NOSIGNAL);
-    if (n <= 0) Fail(std::string("the receiver closed the connection: ") + (n < 0 ? std::strerror(errno) : "end of stream"));
+    if (n <= 0)
+      Fail(std::string("the receiver closed the connection: ") +
+           (n < 0 ? std::strerror(errno) : "end of stream"));
     data += n;
     length -= static_cast<size_t>(n);
   }
@@ -228,7 +232,8 @@ long Play(const Options& o, Send send) {
   uint16_t sequence = FirstSequence(o);
   for (long i = 0; i < total; ++i, ++sequence) {
     std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(period * i));
-    send(o.records.empty() ? Sweep(static_cast<double>(i) / o.rate) : o.records[static_cast<size_t>(i)], sequence);
+    send(o.records.empty() ? Sweep(static_cast<double>(i) / o.rate) : o.records[static_cast<size_t>(i)],
+         sequence);
   }
   return total;
 }
@@ -283,7 +288,8 @@ int RunTcp(const Options& o) {
       SendAll(fd, frame.data(), frame.size());
     }
   });
-  std::printf("sent %ld %s to %s\n", sent, o.legacy ? "legacy records" : "framed messages", Describe(to).c_str());
+  std::printf("sent %ld %s to %s\n", sent, o.legacy ? "legacy records" : "framed messages",
+              Describe(to).c_str());
   close(fd);
   return 0;
 }
@@ -302,13 +308,16 @@ int RunListen(const Options& o) {
   std::printf("listening for announcements on UDP port %u\n", o.port);
   std::fflush(stdout);
 
-  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
+  const auto end =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
   const bool timed = o.seconds > 0;
   long heard = 0;
   while (!(o.count && heard >= *o.count) && !(timed && Clock::now() >= end)) {
     int wait = 1000;
     if (timed)
-      wait = std::min(wait, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count()));
+      wait = std::min(wait,
+                      static_cast<int>(
+                          std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count()));
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, std::max(wait, 0)) <= 0) continue;
     uint8_t buffer[1500];
