@@ -436,7 +436,7 @@ std::string LiveTag(std::string_view html) {
   return tag;
 }
 
-std::string LiveAnswer(std::string html, bool withBody) {
+std::string LiveAnswer(const std::string& html, bool withBody) {
   const std::string tag = "X-Live-Tag: " + LiveTag(html) + "\r\n";
   return Response(200, "text/html; charset=utf-8", html, withBody, tag);
 }

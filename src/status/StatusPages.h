@@ -93,7 +93,7 @@ class LiveSource {
 // request that names the tag of what the page shows already ("since") is
 // one the server may hold until the part changes.
 std::string LiveTag(std::string_view html);
-std::string LiveAnswer(std::string html, bool withBody);
+std::string LiveAnswer(const std::string& html, bool withBody);
 // The page with what its element of id "live" (a div) holds replaced by
 // `live`; none when the page has no such element or it does not end.
 std::optional<std::string> ReplaceLivePart(std::string_view page, std::string_view live);

@@ -222,7 +222,7 @@ void StatusServer::Run() {
             c.holdUntil = woken + limits_.liveHold;
             c.deadline = c.holdUntil + limits_.deadline;
           } else {
-            c.answer = LiveAnswer(std::move(html), true);
+            c.answer = LiveAnswer(html, true);
           }
         } else {
           c.answer = AnswerRequest(request, port_, root_, live);
@@ -234,7 +234,7 @@ void StatusServer::Run() {
       if (c.wait && woken >= c.recheck) {
         std::string html = live.Render(c.wait->part);
         if (woken >= c.holdUntil || LiveTag(html) != c.wait->since) {
-          c.answer = LiveAnswer(std::move(html), true);
+          c.answer = LiveAnswer(html, true);
           c.answering = true;
           c.wait.reset();
         } else {

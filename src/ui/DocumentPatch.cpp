@@ -365,8 +365,9 @@ class Patcher {
     }
     std::vector<std::pair<int, int>> cells;
     ForEachCell(fresh, [&](int r, int c) { cells.emplace_back(r, c); });
-    for (auto it = cells.rbegin(); it != cells.rend(); ++it) {
-      const auto [r, c] = *it;
+    for (size_t i = cells.size(); i-- > 0;) {
+      const int r = cells[i].first;
+      const int c = cells[i].second;
       QTextTableCell cell = table->cellAt(r, c);
       const QTextTableCell freshCell = fresh->cellAt(r, c);
       if (!Same(cell.format(), freshCell.format())) cell.setFormat(freshCell.format());

@@ -352,7 +352,7 @@ std::optional<AdapterInfo> ReadAdapter(const std::string& name, std::string& err
   Bus bus = OpenSystemBus(error);
   if (!bus) return std::nullopt;
   const std::string path = AdapterPath(name);
-  sd_bus_error e = SD_BUS_ERROR_NULL;
+  sd_bus_error e{};
   char* address = nullptr;
   int powered = 0;
   int r = sd_bus_get_property_string(bus.get(), "org.bluez", path.c_str(), "org.bluez.Adapter1", "Address",
@@ -376,7 +376,7 @@ std::optional<AdapterInfo> ReadAdapter(const std::string& name, std::string& err
 bool MakeDiscoverable(const std::string& name, std::string& error) {
   Bus bus = OpenSystemBus(error);
   if (!bus) return false;
-  sd_bus_error e = SD_BUS_ERROR_NULL;
+  sd_bus_error e{};
   const int r = sd_bus_set_property(bus.get(), "org.bluez", AdapterPath(name).c_str(), "org.bluez.Adapter1",
                                     "Discoverable", &e, "b", 1);
   if (r < 0) error = "cannot make " + name + " discoverable: " + (e.message ? e.message : std::strerror(-r));
