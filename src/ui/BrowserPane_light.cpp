@@ -121,7 +121,7 @@ class TLightPane final : public TBrowserPane {
     std::optional<std::string> page = ReplaceLivePart(shown_->html, html);
     if (!page) return;
     shown_->html = std::move(*page);
-    PatchDocument(*view_->document(), *shown_->Render());
+    ShowRendering(shown_->Render());
   }
 
   QUrl Address() const override { return shown_->address; }
@@ -179,7 +179,7 @@ class TLightPane final : public TBrowserPane {
       std::swap(loading_->resources, shown_->resources);
       shown_->html = std::move(loading_->html);
       shown_->ok = loading_->ok;
-      PatchDocument(*view_->document(), *shown_->Render());
+      ShowRendering(shown_->Render());
     } else {
       std::unique_ptr<TPageDocument> fresh = loading_->Render();
       fresh->setParent(view_);
@@ -190,6 +190,31 @@ class TLightPane final : public TBrowserPane {
     }
     loading_.reset();
     emit Shown(shown_->address, shown_->ok);
+  }
+
+  // Patches the view to read as a fresh rendering of the page it shows. A
+  // document patched for long is replaced by the rendering instead, the
+  // reader's place and selection carried over: both read the same, so every
+  // position stands for the same character.
+  void ShowRendering(std::unique_ptr<TPageDocument> fresh) {
+    QTextDocument* shown = view_->document();
+    if (!NeedsRenewal(*shown, *fresh)) {
+      PatchDocument(*shown, *fresh);
+      return;
+    }
+    const int anchor = view_->textCursor().anchor();
+    const int position = view_->textCursor().position();
+    const int top = view_->verticalScrollBar()->value();
+    const int left = view_->horizontalScrollBar()->value();
+    fresh->setParent(view_);
+    view_->setDocument(fresh.release());
+    delete shown;
+    QTextCursor restored(view_->document());
+    restored.setPosition(anchor);
+    restored.setPosition(position, QTextCursor::KeepAnchor);
+    view_->setTextCursor(restored);
+    view_->verticalScrollBar()->setValue(top);
+    view_->horizontalScrollBar()->setValue(left);
   }
 
   BeforeNavigate beforeNavigate_;

@@ -383,6 +383,11 @@ class Patcher {
 
 }  // namespace
 
+bool NeedsRenewal(const QTextDocument& shown, const QTextDocument& fresh) {
+  const qsizetype needed = fresh.allFormats().size();
+  return shown.allFormats().size() > 2 * needed + 64;
+}
+
 // Each change reaches the layout on its own, so that it lays out and
 // repaints that part alone rather than everything between two changes.
 void PatchDocument(QTextDocument& shown, const QTextDocument& fresh) { Patcher(shown).PatchRoot(fresh); }

@@ -14,4 +14,10 @@ namespace wendrix {
 // and whatever else differs is replaced by a copy from `fresh`.
 void PatchDocument(QTextDocument& shown, const QTextDocument& fresh);
 
+// Whether `shown` holds many more formats than `fresh`, a rendering of
+// the same page, needs. Each list or table made anew by a patch leaves
+// behind formats that a document never frees, so a page patched for long
+// is best replaced by a fresh rendering now and then.
+bool NeedsRenewal(const QTextDocument& shown, const QTextDocument& fresh);
+
 }  // namespace wendrix

@@ -8,6 +8,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextObject>
 #include <QTextTable>
 
 #include <functional>
@@ -162,6 +163,33 @@ TEST(DocumentPatch, AnyChangeEndsAsTheFreshRendering) {
       PatchDocument(from, to);
       EXPECT_EQ(from.toHtml().toStdString(), to.toHtml().toStdString());
     }
+}
+
+// A page patched back and forth keeps the same number of frames and lists,
+// and reads as the fresh rendering; the formats that lists made anew leave
+// behind grow slowly, and only after many changes call for a fresh document.
+TEST(DocumentPatch, PatchingBackAndForthKeepsItsObjectsAndAsksForRenewalLate) {
+  StatusSnapshot busy = test::HealthySnapshot();
+  busy.joystick = JoystickState::kBusy;
+  busy.udp = ListenerState::kPortBusy;
+  const PageDocument calm(Page(kWaitingPageFile, RenderWaitingLive(test::HealthySnapshot())));
+  const PageDocument troubled(Page(kWaitingPageFile, RenderWaitingLive(busy)));
+  PageDocument shown(Page(kWaitingPageFile, RenderWaitingLive(test::HealthySnapshot())));
+  EXPECT_FALSE(NeedsRenewal(shown, calm));
+  auto objects = [&] { return shown.findChildren<QTextObject*>().size(); };
+  const auto before = objects();
+  int changes = 0;
+  while (!NeedsRenewal(shown, calm) && changes < 10000) {
+    PatchDocument(shown, changes % 2 ? calm : troubled);
+    ++changes;
+    if (changes % 2 == 0) {
+      EXPECT_EQ(objects(), before) << "after " << changes << " changes";
+    }
+  }
+  EXPECT_GE(changes, 50) << "renewed too often";
+  EXPECT_LT(changes, 10000) << "the formats left behind are never noticed";
+  PatchDocument(shown, calm);
+  EXPECT_EQ(shown.toHtml(), calm.toHtml());
 }
 
 // Unchanged text keeps a selection on it, and a change inside one block

@@ -1,5 +1,6 @@
 // The light pane's own: style sheets, what a live change repaints, pages
 // that cannot be had, a stopped load.
+#include <QPointer>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTextBlock>
@@ -7,8 +8,11 @@
 #include <QTextCursor>
 #include <QTimer>
 
+#include "../status/Snapshots.h"
 #include "MainFormFixture.h"
 #include "joystick/StatusRecord.h"
+#include "status/StatusPages.h"
+#include "status/StatusServer.h"
 #include "ui/WebPages.h"
 
 namespace wendrix::test {
@@ -64,6 +68,32 @@ TEST_F(BuiltInPages, ALiveChangeRepaintsLittleOfThePane) {
   }
   EXPECT_GT(painted, 0);
   EXPECT_LT(painted, viewport->height() / 2) << "a change of one row repainted most of the pane";
+}
+
+// A page patched for long is replaced by a fresh rendering now and then:
+// its formats stay bounded, and the reader keeps place and selection.
+TEST_F(BuiltInPages, ALongPatchedPageIsRenewedKeepingPlaceAndSelection) {
+  Child<QTimer>("Timer1")->stop();
+  WaitForLoad(Address(kWaitingPage));
+  ProcessEventsUntil([&] { return driver_->Text().contains(QStringLiteral("Virtual joystick")); });
+  LocalStatusServer()->FeedLive(std::nullopt, {});  // the test hands the parts over now
+  StatusSnapshot busy = test::HealthySnapshot();
+  busy.joystick = JoystickState::kBusy;
+  const std::string calm = RenderWaitingLive(test::HealthySnapshot());
+  const std::string troubled = RenderWaitingLive(busy);
+  pane_->ShowLive(calm);
+  driver_->Select(QStringLiteral("Set-up check"));
+  driver_->ScrollTo(100);
+  const QPointer<QTextDocument> first = View(pane_)->document();
+  for (int i = 0; i < 300; ++i) {
+    pane_->ShowLive(troubled);
+    pane_->ShowLive(calm);
+    EXPECT_LT(View(pane_)->document()->allFormats().size(), 1000) << "after " << i << " changes";
+  }
+  EXPECT_TRUE(first.isNull()) << "never renewed";
+  EXPECT_EQ(driver_->Selected(), QStringLiteral("Set-up check"));
+  EXPECT_EQ(driver_->ScrollPosition(), 100);
+  EXPECT_TRUE(driver_->Text().contains(QStringLiteral("racing-pc")));
 }
 
 // An address that answers nothing shows a message in the pane, which

@@ -360,6 +360,15 @@ TEST_F(MainFormTest, AStreamRepaintsOnlyTheBarsAndBoxesThatChange) {
   EXPECT_LE(log.PaintsOf(window_->centralWidget()), 2);
 }
 
+// Puts the steering bar at `position` and paints it now. The steering value
+// says the same, so that a refresh of the controls the window runs
+// meanwhile (after a paint of its own) leaves the bar there.
+void ShowSteering(TMainForm& window, int position) {
+  ReportStore(gState.report.axisX, (position * 32768 + 50) / 100);
+  window.SetSteeringBar(position);
+  QCoreApplication::sendPostedEvents(&window, QEvent::UpdateRequest);
+}
+
 // Counts what the style is asked to draw: progress bars, and item texts
 // (the labels' text).
 class CountingStyle final : public QProxyStyle {
@@ -387,10 +396,7 @@ TEST_F(MainFormTest, SweepingBarsDrawEachLookOnce) {
   CountingStyle style;
   bar->setStyle(&style);
   mark->setStyle(&style);
-  auto show = [&](int position) {
-    window_->SetSteeringBar(position);
-    QCoreApplication::sendPostedEvents(window_.get(), QEvent::UpdateRequest);
-  };
+  auto show = [&](int position) { ShowSteering(*window_, position); };
   for (int sweep = 0; sweep < 3; ++sweep) {
     for (int v = 0; v <= 100; ++v) show(v);
     for (int v = 100; v >= 0; --v) show(v);
@@ -411,10 +417,7 @@ TEST_F(MainFormTest, SweepingBarsDrawEachLookOnce) {
 TEST_F(MainFormTest, AMovingBarRepaintsOnlyTheColumnsThatChange) {
   WaitForLoad(Address(kWaitingPage));
   auto* bar = Child<QProgressBar>("ProgressBar1");
-  auto show = [&](int position) {
-    window_->SetSteeringBar(position);
-    QCoreApplication::sendPostedEvents(window_.get(), QEvent::UpdateRequest);
-  };
+  auto show = [&](int position) { ShowSteering(*window_, position); };
   show(50);
   QCoreApplication::processEvents();
   PaintLog log(window_.get());
