@@ -13,10 +13,14 @@ in_own_namespace "$@"
 program=$1 fakevjoy=$2 state=$3 padsim=$4 work=$5 artifacts=$6
 
 fail() {
+  trap - ERR
   echo "FAIL: $*" >&2
   echo "last state: $(window_state state || true)" >&2
   exit 1
 }
+# A step that fails on its own says which.
+set -E
+trap 'fail "line $LINENO: $BASH_COMMAND (exit $?)"' ERR
 
 ip link set lo up
 # The peer end of the veth pair lives in a namespace of its own, where
@@ -70,7 +74,16 @@ announcements() {  # heard on the veth peer within $1 s
 }
 
 idle='wifi=disconnected bluetooth=disconnected steering=0 pedals=0 boxes=00000000 enabled=0'
-at_dpi() { wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1; }
+at_dpi() {  # a busy wineserver may turn a registry write away: tried three times
+  local try
+  for try in 1 2 3; do
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1 &&
+      return 0
+    echo "registry write $try for $1 dpi failed" >&2
+    sleep 1
+  done
+  return 1
+}
 # The prefix is kept from run to run; the last one left it at 144 dpi.
 at_dpi 96
 FAKE_VJOY_LOG="Z:$driverlog" wine "$app/wendrix.exe" </dev/null >/dev/null 2>&1 &
