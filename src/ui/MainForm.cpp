@@ -17,10 +17,8 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPixmapCache>
-#include <QProgressBar>
 #include <QScreen>
 #include <QStyle>
-#include <QStyleOptionProgressBar>
 #include <QTextEdit>
 #include <QTimer>
 #include <algorithm>
@@ -33,6 +31,8 @@
 #include "joystick/Repaint.h"
 #include "status/StatusServer.h"
 #include "ui/BrowserPane.h"
+#include "ui/CachedPicture.h"
+#include "ui/ControlBar.h"
 #include "ui/WebPages.h"
 
 namespace wendrix {
@@ -45,7 +45,7 @@ QEvent::Type RepaintEventType() {
 }
 
 // Turns the repaint requests into refreshes of the controls on the window
-// thread, at most one per display frame. A request to a resting relay is
+// thread, at most one per display frame and 30 a second. A request to a resting relay is
 // posted to it and refreshed at once, or when a frame has passed since the
 // last refresh; from then on the relay ticks once a frame and takes the
 // requests made meanwhile itself, so that a stream costs one wake-up a
@@ -55,7 +55,6 @@ QEvent::Type RepaintEventType() {
 class RepaintRelay final : public QObject {
  public:
   RepaintRelay() {
-    frame_.setSingleShot(true);
     frame_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&frame_, &QTimer::timeout, this, [this] { Tick(); });
   }
@@ -71,37 +70,42 @@ class RepaintRelay final : public QObject {
     ticking_.store(true, std::memory_order_seq_cst);
     const qint64 waitNs = last_.isValid() ? FrameNs() - last_.nsecsElapsed() : 0;
     if (waitNs > 0)
-      StartFrame(waitNs);
+      frame_.start(Ms(waitNs));
     else
       Tick();
     return true;
   }
 
  private:
-  // One frame of the window's screen.
+  // The time between two refreshes: one frame of the window's screen, and
+  // at least 1/30 s. Each refresh wakes the window thread and sends the
+  // changed columns to the display; at 30 a second the bars still follow
+  // a hand smoothly, for half the cost of 60.
   qint64 FrameNs() const {
+    constexpr qreal kMostPerSecond = 30;
     const QScreen* screen = window ? window->screen() : nullptr;
     const qreal hz = screen && screen->refreshRate() >= 1 ? screen->refreshRate() : 60;
-    return static_cast<qint64>(1e9 / hz);
+    return static_cast<qint64>(1e9 / std::min(hz, kMostPerSecond));
   }
 
-  void StartFrame(qint64 ns) { frame_.start(static_cast<int>((ns + 999999) / 1000000)); }
+  static int Ms(qint64 ns) { return static_cast<int>((ns + 999999) / 1000000); }
 
+  // Runs once a frame while requests come, on a timer that repeats rather
+  // than one started anew each frame.
   void Tick() {
     if (!TakeRepaintRequest()) {
       // Resting, unless a request came in before the decoders could see it.
       ticking_.store(false, std::memory_order_seq_cst);
-      if (!TakeRepaintRequest()) return;
+      if (!TakeRepaintRequest()) {
+        frame_.stop();
+        return;
+      }
       ticking_.store(true, std::memory_order_seq_cst);
     }
     last_.start();
-    if (window) {
-      RefreshControls(*window);
-      // The changed controls reach the screen now, not one turn of the
-      // event loop later.
-      QCoreApplication::sendPostedEvents(window, QEvent::UpdateRequest);
-    }
-    StartFrame(FrameNs());
+    if (window) RefreshControls(*window);
+    const int frame = Ms(FrameNs());
+    if (!frame_.isActive() || frame_.interval() != frame) frame_.start(frame);
   }
 
   QTimer frame_;
@@ -136,142 +140,6 @@ QLabel* AddLabel(QWidget* parent, const char* name, const char* text, int left, 
   return label;
 }
 
-// What a cached picture of a widget depends on besides its content.
-struct Look {
-  QSize size;
-  qreal ratio = 0;
-  uint state = 0;
-  qint64 palette = 0;
-  const QStyle* style = nullptr;
-  QFont font;
-  bool operator==(const Look&) const = default;
-};
-
-Look LookOf(const QWidget& widget, uint state) {
-  return {widget.size(), widget.devicePixelRatioF(), state, widget.palette().cacheKey(), widget.style(),
-          widget.font()};
-}
-
-// A picture of the widget's size filled by `draw`, or the one drawn
-// before for the same key while the application's pixmap cache keeps it.
-template <typename Draw>
-QPixmap CachedPicture(const QWidget& widget, QPixmapCache::Key& key, const QColor& fill, Draw draw) {
-  QPixmap picture;
-  if (QPixmapCache::find(key, &picture)) return picture;
-  const qreal ratio = widget.devicePixelRatioF();
-  picture = QPixmap(widget.size() * ratio);
-  picture.setDevicePixelRatio(ratio);
-  picture.fill(fill);
-  QPainter painter(&picture);
-  draw(painter);
-  painter.end();
-  key = QPixmapCache::insert(picture);
-  return picture;
-}
-
-// A progress bar that asks the style to draw each of its looks once: a
-// repaint copies the picture kept for the value, size, state and palette.
-// Opaque, its repaints leave what lies behind it alone.
-class TCachedBar final : public QProgressBar {
- public:
-  explicit TCachedBar(QWidget* parent) : QProgressBar(parent) { setAutoFillBackground(true); }
-
-  // Moves the bar, marking for paint only the columns whose pixels differ
-  // between the two positions: a bar that moves a step repaints and sends
-  // to the display a few columns, not the whole bar.
-  void MoveTo(int position) {
-    const int from = value();
-    if (from == position) return;
-    // Left to itself, setValue would paint and flush the whole bar at once.
-    // Updates held off from outside stay so, and bring the whole bar later.
-    const bool held = testAttribute(Qt::WA_UpdatesDisabled);
-    setAttribute(Qt::WA_UpdatesDisabled, true);
-    setValue(position);
-    setAttribute(Qt::WA_UpdatesDisabled, held);
-    if (!held && isVisible()) update(ChangedColumns(from, value()));
-  }
-
-  // No text is shown, so none is formatted for each new value.
-  QString text() const override { return isTextVisible() ? QProgressBar::text() : QString(); }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    UpdateLook();
-    QPainter(this).drawPixmap(0, 0, Picture(value()));
-  }
-
- private:
-  // Forgets the pictures when what they depend on besides the value
-  // changed; true then.
-  bool UpdateLook() {
-    QStyleOption option;
-    option.initFrom(this);
-    if (orientation() == Qt::Horizontal) option.state |= QStyle::State_Horizontal;
-    const Look look = LookOf(*this, static_cast<uint>(option.state));
-    const auto values = static_cast<size_t>(std::max(1, maximum() - minimum() + 1));
-    if (look == look_ && keys_.size() == values) return false;
-    look_ = look;
-    for (const QPixmapCache::Key& key : keys_) QPixmapCache::remove(key);
-    keys_.assign(values, {});
-    columns_.assign(values, {});
-    return true;
-  }
-
-  size_t IndexOf(int shown) const {
-    return std::min(static_cast<size_t>(std::max(0, shown - minimum())), keys_.size() - 1);
-  }
-
-  // The picture of a position, in the look last updated.
-  QPixmap Picture(int shown) {
-    const size_t index = IndexOf(shown);
-    QPixmap picture = CachedPicture(*this, keys_[index], palette().color(backgroundRole()), [&](QPainter& p) {
-      QStyleOptionProgressBar option;
-      initStyleOption(&option);
-      option.progress = shown;
-      style()->drawControl(QStyle::CE_ProgressBar, &option, &p, this);
-    });
-    if (columns_[index].empty()) columns_[index] = ColumnPrints(picture.toImage());
-    return picture;
-  }
-
-  // A fingerprint of each column of device pixels of a picture; none when
-  // its pixels cannot be read as such.
-  static std::vector<uint32_t> ColumnPrints(const QImage& image) {
-    if (image.depth() != 32) return {};
-    std::vector<uint32_t> prints(static_cast<size_t>(image.width()), 2166136261u);
-    for (int y = 0; y < image.height(); ++y) {
-      const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
-      for (size_t x = 0; x < prints.size(); ++x) prints[x] = (prints[x] ^ row[x]) * 16777619u;
-    }
-    return prints;
-  }
-
-  // The columns, in the widget's coordinates, where the pictures of two
-  // positions differ, told by their columns' fingerprints, worked out when
-  // each picture was drawn; the whole bar when the look changed or they
-  // cannot be compared.
-  QRect ChangedColumns(int from, int to) {
-    // In another look, what is shown differs everywhere.
-    if (UpdateLook()) return rect();
-    if (columns_[IndexOf(from)].empty()) Picture(from);
-    if (columns_[IndexOf(to)].empty()) Picture(to);
-    const std::vector<uint32_t>& before = columns_[IndexOf(from)];
-    const std::vector<uint32_t>& after = columns_[IndexOf(to)];
-    if (before.empty() || before.size() != after.size()) return rect();
-    const auto left = std::mismatch(before.begin(), before.end(), after.begin()).first;
-    if (left == before.end()) return {};
-    const auto last = std::mismatch(before.rbegin(), before.rend(), after.rbegin()).first;
-    const qreal ratio = devicePixelRatioF();
-    const int start = static_cast<int>(std::floor(static_cast<double>(left - before.begin()) / ratio));
-    const int end = static_cast<int>(std::ceil(static_cast<double>(before.rend() - last) / ratio));
-    return QRect(start, 0, end - start, height());
-  }
-
-  Look look_;
-  std::vector<QPixmapCache::Key> keys_;
-  std::vector<std::vector<uint32_t>> columns_;
-};
-
 // A label drawn once into a transparent picture: the centre marks lie over
 // the bars and are painted again with them, and laying out their text each
 // time costs more than the bars themselves.
@@ -302,12 +170,10 @@ class TCachedLabel final : public QLabel {
   QPixmapCache::Key key_;
 };
 
-QProgressBar* AddBar(QWidget* parent, const char* name, QRect bounds) {
-  auto* bar = Named(new TCachedBar(parent), name);
+TControlBar* AddBar(QWidget* parent, const char* name, const char* accessibleName, QRect bounds) {
+  auto* bar = Named(new TControlBar(parent), name);
   bar->setGeometry(bounds);
-  bar->setRange(0, 100);
-  bar->setValue(0);
-  bar->setTextVisible(false);
+  bar->setAccessibleName(QString::fromLatin1(accessibleName));
   return bar;
 }
 
@@ -346,11 +212,6 @@ void KeepNamesWhole(std::initializer_list<std::pair<QTextEdit*, const char*>> na
   }
   for (QTextEdit* status : statuses) status->move(status->x() + shift, status->y());
 }
-
-// A bar repaints itself at once when its value changes; this one only asks
-// for its repaint, so that all the changes of a refresh reach the screen in
-// one paint. An unchanged value asks for nothing.
-void SetBarPosition(QProgressBar* bar, int position) { static_cast<TCachedBar*>(bar)->MoveTo(position); }
 
 // Clears the line and inserts the text, bold, in the colour.
 void WriteTextLine(QTextEdit* line, const char* text, QColor colour) {
@@ -421,9 +282,9 @@ void TMainForm::CreateComponents() {
   Controls = Named(new QGroupBox(QStringLiteral("Controls"), client), "Controls");
   Controls->setGeometry(16, 119, 425, 139);
   AddLabel(Controls, "Label6", "Steering:", 13, 28);
-  ProgressBar1 = AddBar(Controls, "ProgressBar1", {80, 28, 331, 17});
+  ProgressBar1 = AddBar(Controls, "ProgressBar1", "Steering", {80, 28, 331, 17});
   AddLabel(Controls, "Label7", "Pedals:", 13, 67);
-  ProgressBar2 = AddBar(Controls, "ProgressBar2", {80, 67, 331, 17});
+  ProgressBar2 = AddBar(Controls, "ProgressBar2", "Pedals", {80, 67, 331, 17});
   AddLabel(Controls, "lbl3", "Gear up:", 13, 106);
   AddLabel(Controls, "lbl4", "Gear down:", 85, 106);
   AddLabel(Controls, "lbl5", "Buttons:", 173, 106);
@@ -439,7 +300,8 @@ void TMainForm::CreateComponents() {
   AddLabel<TCachedLabel>(Controls, "Label9", "|", 240, 20)->raise();
   AddLabel<TCachedLabel>(Controls, "Label8", "|", 241, 59)->raise();
 
-  ProgressBarFeedbackForce = AddBar(client, "ProgressBarFeedbackForce", {112, 225, 318, 17});
+  ProgressBarFeedbackForce =
+      AddBar(client, "ProgressBarFeedbackForce", "Feedback force", {112, 225, 318, 17});
   ProgressBarFeedbackForce->hide();
 
   WebBrowser1 =
@@ -538,9 +400,13 @@ void TMainForm::NavigateToPage(std::string_view pathAndQuery) {
 
 void TMainForm::RepaintMainWindow() { RequestRepaint(); }
 
-void TMainForm::SetSteeringBar(int position) { SetBarPosition(ProgressBar1, position); }
-void TMainForm::SetPedalsBar(int position) { SetBarPosition(ProgressBar2, position); }
-void TMainForm::SetFeedbackForceBar(int position) { SetBarPosition(ProgressBarFeedbackForce, position); }
+// A bar that moved is painted at once, the columns that changed only: a
+// paint straight away, not one asked for, wakes the window no second time.
+void TMainForm::MoveBar(TControlBar* bar, int position) { bar->repaint(bar->MoveTo(position)); }
+
+void TMainForm::SetSteeringBar(int position) { MoveBar(ProgressBar1, position); }
+void TMainForm::SetPedalsBar(int position) { MoveBar(ProgressBar2, position); }
+void TMainForm::SetFeedbackForceBar(int position) { MoveBar(ProgressBarFeedbackForce, position); }
 void TMainForm::SetButtonBoxChecked(int index, bool checked) {
   chk.at(static_cast<size_t>(index))->setChecked(checked);
 }

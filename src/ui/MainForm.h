@@ -17,13 +17,13 @@ class QAction;
 class QCheckBox;
 class QGroupBox;
 class QMenu;
-class QProgressBar;
 class QTextEdit;
 class QTimer;
 
 namespace wendrix {
 
 class TBrowserPane;
+class TControlBar;
 
 // What the window is made with; tests replace the defaults.
 struct MainFormSetup {
@@ -64,6 +64,7 @@ class TMainForm final : public QMainWindow, public SupervisedWindow, public Cont
   void Help2Click();
   void WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel);
   void FeedPane(const QUrl& shown);
+  void MoveBar(TControlBar* bar, int position);
 
   MainFormSetup setup_;
   QGroupBox* grp1 = nullptr;
@@ -76,9 +77,9 @@ class TMainForm final : public QMainWindow, public SupervisedWindow, public Cont
   QTextEdit* connectionBluetoothConnected = nullptr;
   QTextEdit* connectionBluetoothWaitingGray = nullptr;
   QGroupBox* Controls = nullptr;
-  QProgressBar* ProgressBar1 = nullptr;
-  QProgressBar* ProgressBar2 = nullptr;
-  QProgressBar* ProgressBarFeedbackForce = nullptr;
+  TControlBar* ProgressBar1 = nullptr;
+  TControlBar* ProgressBar2 = nullptr;
+  TControlBar* ProgressBarFeedbackForce = nullptr;
   std::array<QCheckBox*, 8> chk{};  // chk1 ... chk8
   TBrowserPane* WebBrowser1 = nullptr;
   QTimer* Timer1 = nullptr;

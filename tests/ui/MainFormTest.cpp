@@ -2,6 +2,8 @@
 #include "MainFormFixture.h"
 
 #include <QAbstractEventDispatcher>
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
@@ -9,7 +11,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QMenuBar>
-#include <QProgressBar>
 #include <QProxyStyle>
 #include <QScreen>
 #include <QTextEdit>
@@ -29,6 +30,7 @@
 #include "joystick/StatusRecord.h"
 #include "protocol/Protocol.h"
 #include "status/StatusPages.h"
+#include "ui/ControlBar.h"
 #include "ui/ControlDisplay.h"
 #include "ui/GraphicsSetup.h"
 #include "ui/WebPages.h"
@@ -162,14 +164,14 @@ TEST_F(MainFormTest, StartsWithServicesThenTheWaitingPageAndDisconnectedLines) {
   EXPECT_EQ(Child<QLabel>("Label6")->text(), "Steering:");
   EXPECT_EQ(Child<QLabel>("lbl4")->text(), "Gear down:");
   for (const char* name : {"ProgressBar1", "ProgressBar2", "ProgressBarFeedbackForce"}) {
-    auto* bar = Child<QProgressBar>(name);
+    auto* bar = Child<TControlBar>(name);
     EXPECT_EQ(bar->minimum(), 0);
     EXPECT_EQ(bar->maximum(), 100);
     EXPECT_EQ(bar->value(), 0) << name;
   }
-  EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->geometry(), QRect(80, 28, 331, 17));
-  EXPECT_FALSE(Child<QProgressBar>("ProgressBarFeedbackForce")->isVisible());
-  EXPECT_TRUE(Child<QProgressBar>("ProgressBar2")->isVisible());
+  EXPECT_EQ(Child<TControlBar>("ProgressBar1")->geometry(), QRect(80, 28, 331, 17));
+  EXPECT_FALSE(Child<TControlBar>("ProgressBarFeedbackForce")->isVisible());
+  EXPECT_TRUE(Child<TControlBar>("ProgressBar2")->isVisible());
   for (int k = 1; k <= 8; ++k) {
     auto* box = Child<QCheckBox>(("chk" + std::to_string(k)).c_str());
     EXPECT_FALSE(box->isEnabled()) << k;
@@ -254,7 +256,7 @@ TEST_F(MainFormTest, TicksFollowTheLinksAndPaintsFollowTheState) {
   RequestRepaint();
   QSignalSpy checked(Child<QCheckBox>("chk8"), &QCheckBox::toggled);
   ASSERT_TRUE(checked.wait(kLoadTimeoutMs));
-  EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->value(), 62);
+  EXPECT_EQ(Child<TControlBar>("ProgressBar1")->value(), 62);
   EXPECT_TRUE(Child<QCheckBox>("chk8")->isEnabled());
 
   // Both links fall silent: back to the waiting page, boxes greyed but
@@ -267,7 +269,7 @@ TEST_F(MainFormTest, TicksFollowTheLinksAndPaintsFollowTheState) {
     QSignalSpy cleared(Child<QCheckBox>("chk1"), &QCheckBox::toggled);
     ASSERT_TRUE(cleared.wait(kLoadTimeoutMs));
   }
-  EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->value(), 0);
+  EXPECT_EQ(Child<TControlBar>("ProgressBar1")->value(), 0);
 
   gState.displayButtons.store(0x05);
   RequestRepaint();
@@ -282,22 +284,22 @@ TEST_F(MainFormTest, AFloodOfRequestsFromAnotherThreadGivesOneRefresh) {
   WaitForLoad(Address(kWaitingPage));
   QCoreApplication::processEvents();
   PaintLog log(window_.get());
-  QSignalSpy steering(Child<QProgressBar>("ProgressBar1"), &QProgressBar::valueChanged);
+  QSignalSpy steering(Child<TControlBar>("ProgressBar1"), &TControlBar::valueChanged);
   std::thread decoder([] {
     ReportStore(gState.report.axisX, 16384);
     ReportStore(gState.report.axisY, 16384);
     for (int i = 0; i < 100000; ++i) RequestRepaint();
   });
   decoder.join();
-  QSignalSpy pedals(Child<QProgressBar>("ProgressBar2"), &QProgressBar::valueChanged);
+  QSignalSpy pedals(Child<TControlBar>("ProgressBar2"), &TControlBar::valueChanged);
   ASSERT_TRUE(pedals.wait(kLoadTimeoutMs));
   QCoreApplication::processEvents();
-  EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->value(), 50);
-  EXPECT_EQ(Child<QProgressBar>("ProgressBar2")->value(), 50);
+  EXPECT_EQ(Child<TControlBar>("ProgressBar1")->value(), 50);
+  EXPECT_EQ(Child<TControlBar>("ProgressBar2")->value(), 50);
   EXPECT_EQ(steering.size(), 1);
   EXPECT_EQ(pedals.size(), 1);
-  EXPECT_EQ(log.PaintsOf(Child<QProgressBar>("ProgressBar1")), 1);
-  EXPECT_EQ(log.PaintsOf(Child<QProgressBar>("ProgressBar2")), 1);
+  EXPECT_EQ(log.PaintsOf(Child<TControlBar>("ProgressBar1")), 1);
+  EXPECT_EQ(log.PaintsOf(Child<TControlBar>("ProgressBar2")), 1);
   EXPECT_EQ(log.PaintsOf(window_.get()), 0);
 }
 
@@ -317,6 +319,8 @@ TEST_F(MainFormTest, AStreamRepaintsOnlyTheBarsAndBoxesThatChange) {
     quiet = settling.paints.empty() ? quiet + 1 : 0;
   }
   PaintLog log(window_.get());
+  QElapsedTimer streaming;
+  streaming.start();
   constexpr int kRecords = 2000;
   std::atomic<bool> done{false};
   std::thread phone([&] {
@@ -333,20 +337,22 @@ TEST_F(MainFormTest, AStreamRepaintsOnlyTheBarsAndBoxesThatChange) {
   });
   ProcessEventsUntil([&] { return done.load(); });
   phone.join();
-  auto* steering = Child<QProgressBar>("ProgressBar1");
+  auto* steering = Child<TControlBar>("ProgressBar1");
   const int last = static_cast<int>(SteeringPosition((kRecords - 1) * 16));
   ProcessEventsUntil([&] { return steering->value() == last; });
   QCoreApplication::processEvents();
 
-  const std::set<QObject*> changing = {steering, Child<QProgressBar>("ProgressBar2"),
-                                       Child<QCheckBox>("chk1"), Child<QCheckBox>("chk3"),
+  const std::set<QObject*> changing = {steering, Child<TControlBar>("ProgressBar2"), Child<QCheckBox>("chk1"),
+                                       Child<QCheckBox>("chk3"),
                                        // the centre marks lie over the bars
                                        Child<QLabel>("Label8"), Child<QLabel>("Label9")};
   std::set<int> barPasses;
   for (const auto& p : log.paints)
     if (p.widget == steering) barPasses.insert(p.pass);
   EXPECT_GE(barPasses.size(), 2u);
-  EXPECT_LE(barPasses.size(), static_cast<size_t>(kRecords));
+  // At most 30 refreshes a second, however fast the phone sends.
+  const auto mostRefreshes = static_cast<size_t>(streaming.elapsed() * 30 / 1000 + 2);
+  EXPECT_LE(barPasses.size(), mostRefreshes) << "in " << streaming.elapsed() << " ms";
   for (const auto& p : log.paints) {
     if (!barPasses.count(p.pass)) continue;
     EXPECT_TRUE(changing.count(p.widget)) << "painted with a bar: " << p.widget->objectName().toStdString()
@@ -366,7 +372,6 @@ TEST_F(MainFormTest, AStreamRepaintsOnlyTheBarsAndBoxesThatChange) {
 void ShowSteering(TMainForm& window, int position) {
   ReportStore(gState.report.axisX, (position * 32768 + 50) / 100);
   window.SetSteeringBar(position);
-  QCoreApplication::sendPostedEvents(&window, QEvent::UpdateRequest);
 }
 
 // Counts what the style is asked to draw: progress bars, and item texts
@@ -391,7 +396,7 @@ class CountingStyle final : public QProxyStyle {
 // it shows, and the centre mark over it once in all.
 TEST_F(MainFormTest, SweepingBarsDrawEachLookOnce) {
   WaitForLoad(Address(kWaitingPage));
-  auto* bar = Child<QProgressBar>("ProgressBar1");
+  auto* bar = Child<TControlBar>("ProgressBar1");
   auto* mark = Child<QLabel>("Label9");
   CountingStyle style;
   bar->setStyle(&style);
@@ -416,7 +421,7 @@ TEST_F(MainFormTest, SweepingBarsDrawEachLookOnce) {
 // then shows what a paint of the whole bar would show, centre mark and all.
 TEST_F(MainFormTest, AMovingBarRepaintsOnlyTheColumnsThatChange) {
   WaitForLoad(Address(kWaitingPage));
-  auto* bar = Child<QProgressBar>("ProgressBar1");
+  auto* bar = Child<TControlBar>("ProgressBar1");
   auto show = [&](int position) { ShowSteering(*window_, position); };
   show(50);
   QCoreApplication::processEvents();
@@ -437,6 +442,23 @@ TEST_F(MainFormTest, AMovingBarRepaintsOnlyTheColumnsThatChange) {
     const QImage full = window_->grab(area).toImage().convertToFormat(shown.format());
     EXPECT_EQ(shown, full) << "at " << v;
   }
+}
+
+// Screen readers find each bar as a progress bar with its name and value.
+TEST_F(MainFormTest, BarsAreProgressBarsToAssistiveTechnology) {
+  WaitForLoad(Address(kWaitingPage));
+  ShowSteering(*window_, 37);
+
+  QAccessibleInterface* steering = QAccessible::queryAccessibleInterface(Child<TControlBar>("ProgressBar1"));
+  ASSERT_NE(steering, nullptr);
+  EXPECT_EQ(steering->role(), QAccessible::ProgressBar);
+  EXPECT_EQ(steering->text(QAccessible::Name), "Steering");
+  ASSERT_NE(steering->valueInterface(), nullptr);
+  EXPECT_EQ(steering->valueInterface()->currentValue().toInt(), 37);
+  EXPECT_EQ(steering->valueInterface()->maximumValue().toInt(), 100);
+  EXPECT_EQ(
+      QAccessible::queryAccessibleInterface(Child<TControlBar>("ProgressBar2"))->text(QAccessible::Name),
+      "Pedals");
 }
 
 TEST_F(BuiltInPages, PaneShowsTheWaitingPageThenTheConnectedOneAndHelpAnswers) {
@@ -540,5 +562,3 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
-
-#include "MainFormTest.moc"
