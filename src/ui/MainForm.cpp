@@ -10,7 +10,6 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
-#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
