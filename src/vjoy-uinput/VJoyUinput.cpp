@@ -9,8 +9,11 @@
 #include <linux/input.h>
 #include <unistd.h>
 
+#include <array>
+#include <cerrno>
 #include <memory>
 #include <mutex>
+#include <tuple>
 
 #include "ReportTranslation.h"
 #include "WheelDevices.h"
@@ -77,6 +80,23 @@ libevdev_uinput* CreateWheel() {
   return uidev;
 }
 
+// Hands the device all the events of one update in one write: uinput
+// takes any number at once, and the kernel stamps their time.
+bool WriteFrame(int fd, const WheelEvents& frame) {
+  if (frame.empty()) return true;
+  std::array<input_event, std::tuple_size_v<decltype(frame.events)>> events{};
+  for (size_t i = 0; i < frame.count; ++i) {
+    events[i].type = frame.events[i].type;
+    events[i].code = frame.events[i].code;
+    events[i].value = frame.events[i].value;
+  }
+  const auto bytes = static_cast<ssize_t>(frame.count * sizeof(input_event));
+  ssize_t written;
+  do written = write(fd, events.data(), static_cast<size_t>(bytes));
+  while (written < 0 && errno == EINTR);
+  return written == bytes;
+}
+
 }  // namespace
 
 VJOY_EXPORT VJoyBool vJoyEnabled(void) { return UinputWritable() ? 1 : 0; }
@@ -108,9 +128,7 @@ VJOY_EXPORT VJoyBool UpdateVJD(uint32_t device, void* report) {
   Driver& d = TheDriver();
   std::lock_guard guard(d.lock);
   if (!d.device) return 0;
-  for (const WheelEvent& e : TranslateReport(d.shown, wanted)) {
-    if (libevdev_uinput_write_event(d.device, e.type, e.code, e.value) != 0) return 0;
-  }
+  if (!WriteFrame(libevdev_uinput_get_fd(d.device), TranslateReport(d.shown, wanted))) return 0;
   d.shown = wanted;
   return 1;
 }
