@@ -19,8 +19,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
-# Plain `wine` runs 64-bit programs here (Debian has no wine64 on PATH).
+# Plain `wine` runs 64-bit programs here (Debian has no wine64 on PATH),
+# through wine-run.
 find_program(WENDRIX_WINE wine)
 if(WENDRIX_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${WENDRIX_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run ${WENDRIX_WINE})
 endif()
