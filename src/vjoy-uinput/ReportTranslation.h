@@ -39,8 +39,10 @@ struct WheelEvent {
 };
 
 // At most two axes, eight buttons and the closing SYN_REPORT.
+inline constexpr size_t kMostWheelEvents = 2 + kButtonCount + 1;
+
 struct WheelEvents {
-  std::array<WheelEvent, 2 + kButtonCount + 1> events{};
+  std::array<WheelEvent, kMostWheelEvents> events{};
   size_t count = 0;
 
   const WheelEvent* begin() const { return events.data(); }

@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <memory>
 #include <mutex>
-#include <tuple>
 
 #include "ReportTranslation.h"
 #include "WheelDevices.h"
@@ -84,7 +83,7 @@ libevdev_uinput* CreateWheel() {
 // takes any number at once, and the kernel stamps their time.
 bool WriteFrame(int fd, const WheelEvents& frame) {
   if (frame.empty()) return true;
-  std::array<input_event, std::tuple_size_v<decltype(frame.events)>> events{};
+  std::array<input_event, kMostWheelEvents> events{};
   for (size_t i = 0; i < frame.count; ++i) {
     events[i].type = frame.events[i].type;
     events[i].code = frame.events[i].code;
