@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "link/BluezRegistration.h"
+#include "link/Strings.h"
 
 namespace wendrix {
 
@@ -30,32 +31,6 @@ std::string GuidToString(const Guid& g) {
 }
 
 namespace {
-
-std::string XmlEscaped(const char* text) {
-  std::string out;
-  for (const char* p = text ? text : ""; *p; ++p) {
-    switch (*p) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += *p;
-    }
-  }
-  return out;
-}
 
 const SockAddrRfcomm* RfcommAddressOf(const WSAQuerySet& record) {
   if (record.dwNumberOfCsAddrs < 1 || !record.lpcsaBuffer) return nullptr;
@@ -96,9 +71,9 @@ std::string BuildServiceRecord(const WSAQuerySet& record) {
       "  <attribute id=\"0x0006\"><sequence><uint16 value=\"0x656e\" />"
       "<uint16 value=\"0x006a\" /><uint16 value=\"0x0100\" /></sequence></attribute>\n";
   // ServiceName and ServiceDescription
-  xml += "  <attribute id=\"0x0100\"><text value=\"" + XmlEscaped(record.lpszServiceInstanceName) +
+  xml += "  <attribute id=\"0x0100\"><text value=\"" + EscapeMarkup(record.lpszServiceInstanceName ? record.lpszServiceInstanceName : "") +
          "\" /></attribute>\n";
-  xml += "  <attribute id=\"0x0101\"><text value=\"" + XmlEscaped(record.lpszComment) + "\" /></attribute>\n";
+  xml += "  <attribute id=\"0x0101\"><text value=\"" + EscapeMarkup(record.lpszComment ? record.lpszComment : "") + "\" /></attribute>\n";
   xml += "</record>\n";
   return xml;
 }

@@ -16,4 +16,8 @@ std::unique_ptr<uint8_t[]> StringToBuffer(std::string_view text, int32_t& length
 // first to get them in network order.
 std::string IntToBytes(uint32_t value);
 
+// `text` safe inside markup (XML or HTML), in text and in quoted
+// attribute values alike.
+std::string EscapeMarkup(std::string_view text);
+
 }  // namespace wendrix

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "joystick/ControlState.h"
+#include "link/Strings.h"
 #include "status/BluetoothNames.h"
 #include "status/PageFiles.h"
 
@@ -90,11 +91,11 @@ const char* AnswerText(Answer answer, const char* yes, const char* no) {
 }
 
 std::string FirewallText(const FirewallFacts& f) {
-  if (f.name.empty()) return EscapeHtml(f.detail.empty() ? "none found" : f.detail);
-  std::string text = EscapeHtml(f.name) + ": " + AnswerText(f.active, "on", "off");
+  if (f.name.empty()) return EscapeMarkup(f.detail.empty() ? "none found" : f.detail);
+  std::string text = EscapeMarkup(f.name) + ": " + AnswerText(f.active, "on", "off");
   if (f.active != Answer::kNo)
     text += "; lets 41503 in: " + std::string(AnswerText(f.allowsLinkPort, "yes", "no"));
-  if (!f.detail.empty()) text += " (" + EscapeHtml(f.detail) + ")";
+  if (!f.detail.empty()) text += " (" + EscapeMarkup(f.detail) + ")";
   return text;
 }
 
@@ -133,13 +134,13 @@ std::vector<Problem> FindProblems(const StatusSnapshot& s) {
   const FirewallFacts& f = s.system.firewall;
   if (f.active == Answer::kYes && f.allowsLinkPort == Answer::kNo)
     problems.push_back(
-        {EscapeHtml(f.name) + " blocks port 41503.", "<code>" + EscapeHtml(f.fix) + "</code>"});
+        {EscapeMarkup(f.name) + " blocks port 41503.", "<code>" + EscapeMarkup(f.fix) + "</code>"});
   else if (f.active == Answer::kUnknown && f.allowsLinkPort == Answer::kNo && !f.name.empty())
-    problems.push_back({EscapeHtml(f.name) + " may block port 41503: nothing lets it in.",
-                        "<code>" + EscapeHtml(f.fix) + "</code>"});
+    problems.push_back({EscapeMarkup(f.name) + " may block port 41503: nothing lets it in.",
+                        "<code>" + EscapeMarkup(f.fix) + "</code>"});
   else if (f.active != Answer::kNo && f.allowsLinkPort == Answer::kUnknown && !f.name.empty())
-    problems.push_back({"Wendrix cannot tell whether " + EscapeHtml(f.name) + " lets 41503 in.",
-                        "If no phone finds this PC: <code>" + EscapeHtml(f.fix) + "</code>"});
+    problems.push_back({"Wendrix cannot tell whether " + EscapeMarkup(f.name) + " lets 41503 in.",
+                        "If no phone finds this PC: <code>" + EscapeMarkup(f.fix) + "</code>"});
   if (s.bluetooth == BluetoothState::kNoBluez)
     problems.push_back(
         {"Bluetooth is not available (Wi-Fi still works).", std::string(advice.startBluetooth) + "."});
@@ -320,33 +321,6 @@ StatusSnapshot TakeSnapshot(SystemFacts system, MessageRate& wifiRate, MessageRa
   return s;
 }
 
-std::string EscapeHtml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 std::string Ipv4Text(uint32_t networkOrder) {
   const auto* b = reinterpret_cast<const uint8_t*>(&networkOrder);
   return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
@@ -365,7 +339,7 @@ std::string BluetoothAddressText(uint64_t address) {
 std::string RenderWaitingLive(const StatusSnapshot& s) {
   std::string html = "<table class=\"check\">\n";
   html += Row("PC name", s.system.computerName.empty() ? Span("warn", "unknown")
-                                                       : "<b>" + EscapeHtml(s.system.computerName) + "</b>");
+                                                       : "<b>" + EscapeMarkup(s.system.computerName) + "</b>");
   std::string addresses;
   if (s.announced.empty())
     addresses = s.announcePasses == 0 ? Span("wait", "not announced yet") : Span("bad", "none");
@@ -406,7 +380,7 @@ std::string RenderConnectedLive(const StatusSnapshot& s) {
   if (s.bluetoothPeer != 0) {
     bluetoothPeer = BluetoothAddressText(s.bluetoothPeer);
     if (!s.bluetoothPeerName.empty())
-      bluetoothPeer = EscapeHtml(s.bluetoothPeerName) + " (" + bluetoothPeer + ")";
+      bluetoothPeer = EscapeMarkup(s.bluetoothPeerName) + " (" + bluetoothPeer + ")";
   }
   html += LinkRow("Bluetooth", s.bluetoothLink, s.now, bluetoothPeer);
   html += Row("Virtual joystick", JoystickText(s.joystick));

@@ -72,7 +72,6 @@ class MessageRate {
 // Reads gStatus and the link state once; the rates advance with each call.
 StatusSnapshot TakeSnapshot(SystemFacts system, MessageRate& wifiRate, MessageRate& bluetoothRate);
 
-std::string EscapeHtml(std::string_view text);
 std::string Ipv4Text(uint32_t networkOrder);
 std::string BluetoothAddressText(uint64_t address);
 

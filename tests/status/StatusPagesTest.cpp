@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Snapshots.h"
+#include "link/Strings.h"
 #include "status/HttpRequest.h"
 #include "status/StatusPages.h"
 
@@ -258,7 +259,7 @@ TEST(StatusSite, TextFromOutsideIsEscaped) {
   EXPECT_EQ(html.find("<b>fw</b>"), std::string::npos);
   EXPECT_EQ(html.find("<img"), std::string::npos);
   EXPECT_NE(html.find("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&amp;"), std::string::npos);
-  EXPECT_EQ(EscapeHtml("a<>&\"'b"), "a&lt;&gt;&amp;&quot;&#39;b");
+  EXPECT_EQ(EscapeMarkup("a<>&\"'b"), "a&lt;&gt;&amp;&quot;&#39;b");
 }
 
 TEST(StatusSite, ConnectedPageNamesTheLinksTheirRatesAndPeers) {
