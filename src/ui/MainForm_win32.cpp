@@ -305,7 +305,7 @@ void TMainForm::WebBrowser1BeforeNavigate2(IDispatch*, VARIANT* URL, VARIANT*, V
   WebBrowser1.Stop();
   auto address = std::make_unique<std::string>(VariantText(URL));
   if (::PostMessageW(handle_, ids::kOpenDivertedLink, 0, reinterpret_cast<LPARAM>(address.get())))
-    address.release();  // the message owns it now
+    (void)address.release();  // the message owns it now
 }
 
 void TMainForm::SetButtonBoxesEnabled(bool enabled) {

@@ -20,8 +20,6 @@
 namespace wendrix {
 namespace {
 
-using test::Eventually;
-
 class Win32Platform : public ::testing::Test {
  protected:
   void SetUp() override { test::ResetProcessState(); }
