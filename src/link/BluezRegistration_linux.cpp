@@ -71,9 +71,11 @@ std::string BuildServiceRecord(const WSAQuerySet& record) {
       "  <attribute id=\"0x0006\"><sequence><uint16 value=\"0x656e\" />"
       "<uint16 value=\"0x006a\" /><uint16 value=\"0x0100\" /></sequence></attribute>\n";
   // ServiceName and ServiceDescription
-  xml += "  <attribute id=\"0x0100\"><text value=\"" + EscapeMarkup(record.lpszServiceInstanceName ? record.lpszServiceInstanceName : "") +
+  xml += "  <attribute id=\"0x0100\"><text value=\"" +
+         EscapeMarkup(record.lpszServiceInstanceName ? record.lpszServiceInstanceName : "") +
          "\" /></attribute>\n";
-  xml += "  <attribute id=\"0x0101\"><text value=\"" + EscapeMarkup(record.lpszComment ? record.lpszComment : "") + "\" /></attribute>\n";
+  xml += "  <attribute id=\"0x0101\"><text value=\"" +
+         EscapeMarkup(record.lpszComment ? record.lpszComment : "") + "\" /></attribute>\n";
   xml += "</record>\n";
   return xml;
 }

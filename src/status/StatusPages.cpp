@@ -338,8 +338,9 @@ std::string BluetoothAddressText(uint64_t address) {
 
 std::string RenderWaitingLive(const StatusSnapshot& s) {
   std::string html = "<table class=\"check\">\n";
-  html += Row("PC name", s.system.computerName.empty() ? Span("warn", "unknown")
-                                                       : "<b>" + EscapeMarkup(s.system.computerName) + "</b>");
+  html +=
+      Row("PC name", s.system.computerName.empty() ? Span("warn", "unknown")
+                                                   : "<b>" + EscapeMarkup(s.system.computerName) + "</b>");
   std::string addresses;
   if (s.announced.empty())
     addresses = s.announcePasses == 0 ? Span("wait", "not announced yet") : Span("bad", "none");
