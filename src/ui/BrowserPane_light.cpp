@@ -193,15 +193,13 @@ class TLightPane final : public TBrowserPane {
   }
 
   // Patches the view to read as a fresh rendering of the page it shows. A
-  // document patched for long is replaced by the rendering instead, the
-  // reader's place and selection carried over: both read the same, so every
-  // position stands for the same character.
+  // document patched for long is then replaced by the rendering, the
+  // reader's place and selection carried over: once patched, both read the
+  // same, so every position stands for the same character.
   void ShowRendering(std::unique_ptr<TPageDocument> fresh) {
     QTextDocument* shown = view_->document();
-    if (!NeedsRenewal(*shown, *fresh)) {
-      PatchDocument(*shown, *fresh);
-      return;
-    }
+    PatchDocument(*shown, *fresh);
+    if (!NeedsRenewal(*shown, *fresh)) return;
     const int anchor = view_->textCursor().anchor();
     const int position = view_->textCursor().position();
     const int top = view_->verticalScrollBar()->value();
