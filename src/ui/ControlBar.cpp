@@ -82,9 +82,15 @@ QRect TControlBar::MoveTo(int position) {
 }
 
 // What the pictures look like besides their value changes with these;
-// the window's activation too, as the style may shade an inactive one.
+// the window's activation too, as the style may shade an inactive one
+// (a child hears of it as WindowActivate or WindowDeactivate).
 bool TControlBar::event(QEvent* event) {
   switch (event->type()) {
+    case QEvent::WindowActivate:
+    case QEvent::WindowDeactivate:
+      stale_ = true;
+      update();
+      break;
     case QEvent::StyleChange:
     case QEvent::PaletteChange:
     case QEvent::FontChange:

@@ -148,7 +148,8 @@ class TCachedLabel final : public QLabel {
 
  protected:
   void paintEvent(QPaintEvent*) override {
-    const Look look = LookOf(*this, isEnabled() ? 1u : 0u);
+    // The palette's colours follow the window's activation as well.
+    const Look look = LookOf(*this, (isEnabled() ? 1u : 0u) | (isActiveWindow() ? 2u : 0u));
     if (look != look_ || text() != text_) {
       QPixmapCache::remove(key_);
       key_ = {};

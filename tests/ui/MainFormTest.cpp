@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QProxyStyle>
 #include <QScreen>
+#include <QTest>
 #include <QTextEdit>
 #include <QTimer>
 #include <arpa/inet.h>
@@ -413,6 +414,37 @@ TEST_F(MainFormTest, SweepingBarsDrawEachLookOnce) {
   EXPECT_EQ(style.bars, 0) << "drawn again on later sweeps";
   EXPECT_EQ(style.texts, 1) << "the centre mark's text was laid out again";
   EXPECT_EQ(bar->value(), 0);
+  bar->setStyle(nullptr);
+  mark->setStyle(nullptr);
+}
+
+// The style may draw the controls of an inactive window otherwise: the
+// kept pictures of the bars and of the centre marks are drawn again when
+// the window loses or regains activation.
+TEST_F(MainFormTest, BarsAndMarksAreDrawnAgainWhenTheWindowGainsOrLosesActivation) {
+  WaitForLoad(Address(kWaitingPage));
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  auto* bar = Child<TControlBar>("ProgressBar1");
+  auto* mark = Child<QLabel>("Label9");
+  CountingStyle style;
+  bar->setStyle(&style);
+  mark->setStyle(&style);
+  for (int v = 0; v <= 100; ++v) ShowSteering(*window_, v);
+  QWidget other;
+  other.setGeometry(0, 0, 50, 50);
+  other.show();
+  for (QWidget* active : {&other, static_cast<QWidget*>(window_.get())}) {
+    style.bars = 0;
+    style.texts = 0;
+    active->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(active));
+    ASSERT_EQ(window_->isActiveWindow(), active == window_.get());
+    // Across the middle, where the mark lies over the bar.
+    for (int v : {40, 60, 40}) ShowSteering(*window_, v);
+    EXPECT_GE(style.bars, 2) << "kept bar pictures shown, window active: " << window_->isActiveWindow();
+    EXPECT_GE(style.texts, 1) << "kept mark picture shown, window active: " << window_->isActiveWindow();
+  }
   bar->setStyle(nullptr);
   mark->setStyle(nullptr);
 }
