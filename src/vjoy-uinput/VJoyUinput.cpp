@@ -7,6 +7,7 @@
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <array>
@@ -46,6 +47,27 @@ bool UinputWritable() {
   close(fd);
   return true;
 }
+
+// Programs that acquire device 1 at the same moment take turns: each
+// looks for another's wheel and makes its own while it holds a lock on the
+// uinput node, which every program that can make a wheel can open.
+class UinputTurn {
+ public:
+  UinputTurn() : fd_(open(kUinputPath, O_WRONLY | O_CLOEXEC)) {
+    if (fd_ < 0) return;
+    int locked;
+    do locked = flock(fd_, LOCK_EX);
+    while (locked != 0 && errno == EINTR);
+  }
+  ~UinputTurn() {
+    if (fd_ >= 0) close(fd_);  // and with it the lock
+  }
+  UinputTurn(const UinputTurn&) = delete;
+  UinputTurn& operator=(const UinputTurn&) = delete;
+
+ private:
+  int fd_;
+};
 
 struct EvdevDeleter {
   void operator()(libevdev* dev) const { libevdev_free(dev); }
@@ -115,6 +137,7 @@ VJOY_EXPORT VJoyBool AcquireVJD(uint32_t device) {
   Driver& d = TheDriver();
   std::lock_guard guard(d.lock);
   if (d.device) return 1;
+  const UinputTurn turn;
   if (WheelRegistered(kInputClassDir)) return 0;  // another process holds it
   d.device = CreateWheel();
   d.shown = WheelState{};

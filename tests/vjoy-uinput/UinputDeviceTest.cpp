@@ -5,6 +5,7 @@
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <semaphore>
 #include <string>
@@ -274,6 +276,70 @@ TEST_F(UinputWheel, AWheelOfAnotherProcessMakesDeviceOneBusy) {
   ASSERT_TRUE(VJoyTrue(d.acquire(1)));
   ASSERT_TRUE(node.Open());
   ExpectFrame(7, 8, 0, {AbsX(7), AbsY(8), Syn});
+}
+
+// Wheels registered under the wheel's name, this process's and others'.
+int RegisteredWheels() {
+  int count = 0;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator("/sys/class/input", error)) {
+    std::ifstream name(entry.path() / "name");
+    std::string text;
+    if (std::getline(name, text) && text == kWheelName) ++count;
+  }
+  return count;
+}
+
+// Programs started at the same moment: one of them gets the wheel, the
+// others find device 1 busy, and one wheel is registered.
+TEST_F(UinputWheel, ProgramsAcquiringAtOnceMakeOneWheel) {
+  d.relinquish(1);
+  node.Close();
+  ASSERT_TRUE(WaitFor([] { return RegisteredWheels() == 0; }));
+  constexpr int kPrograms = 4;
+  for (int round = 0; round < 5; ++round) {
+    int go[2], results[2], release[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(results), 0);
+    ASSERT_EQ(pipe(release), 0);
+    std::vector<pid_t> programs;
+    for (int i = 0; i < kPrograms; ++i) {
+      const pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        close(go[1]);
+        close(results[0]);
+        close(release[1]);
+        char c;
+        if (read(go[0], &c, 1) != 0) _exit(2);  // the end of the pipe says go
+        const char got = VJoyTrue(d.acquire(1)) ? '1' : '0';
+        if (write(results[1], &got, 1) != 1) _exit(2);
+        if (read(release[0], &c, 1) != 0) _exit(2);  // holds it until told
+        d.relinquish(1);
+        _exit(0);
+      }
+      programs.push_back(pid);
+    }
+    close(go[0]);
+    close(results[1]);
+    close(release[0]);
+    close(go[1]);
+    int owners = 0;
+    for (int i = 0; i < kPrograms; ++i) {
+      char c = 0;
+      if (read(results[0], &c, 1) == 1 && c == '1') ++owners;
+    }
+    EXPECT_EQ(owners, 1) << "round " << round;
+    EXPECT_EQ(RegisteredWheels(), 1) << "round " << round;
+    close(release[1]);
+    close(results[0]);
+    for (pid_t pid : programs) {
+      int status = 0;
+      EXPECT_EQ(waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ASSERT_TRUE(WaitFor([] { return RegisteredWheels() == 0; })) << "round " << round;
+  }
 }
 
 TEST_F(UinputWheel, ConcurrentUpdatesLoseNoReportAndMixNoFrames) {
