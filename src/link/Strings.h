@@ -1,4 +1,5 @@
-// Small byte-string helpers for building wire records.
+// Small string helpers: the bytes of wire records, and text made safe for
+// markup (the status pages, the Bluetooth service record).
 #pragma once
 
 #include <cstdint>
