@@ -102,7 +102,7 @@ class RepaintRelay final : public QObject {
       ticking_.store(true, std::memory_order_seq_cst);
     }
     last_.start();
-    if (window) RefreshControls(*window);
+    if (window) window->ShowControls();
     const int frame = Ms(FrameNs());
     if (!frame_.isActive() || frame_.interval() != frame) frame_.start(frame);
   }
@@ -400,13 +400,18 @@ void TMainForm::NavigateToPage(std::string_view pathAndQuery) {
 
 void TMainForm::RepaintMainWindow() { RequestRepaint(); }
 
-// A bar that moved is painted at once, the columns that changed only: a
-// paint straight away, not one asked for, wakes the window no second time.
-void TMainForm::MoveBar(TControlBar* bar, int position) { bar->repaint(bar->MoveTo(position)); }
+// The bars that moved mark the columns that changed; the paint request
+// their marks posted is delivered here rather than from the event loop, so
+// they are painted in one pass with one flush to the display, and the
+// window thread is not woken a second time for it.
+void TMainForm::ShowControls() {
+  RefreshControls(*this);
+  QCoreApplication::sendPostedEvents(this, QEvent::UpdateRequest);
+}
 
-void TMainForm::SetSteeringBar(int position) { MoveBar(ProgressBar1, position); }
-void TMainForm::SetPedalsBar(int position) { MoveBar(ProgressBar2, position); }
-void TMainForm::SetFeedbackForceBar(int position) { MoveBar(ProgressBarFeedbackForce, position); }
+void TMainForm::SetSteeringBar(int position) { ProgressBar1->setValue(position); }
+void TMainForm::SetPedalsBar(int position) { ProgressBar2->setValue(position); }
+void TMainForm::SetFeedbackForceBar(int position) { ProgressBarFeedbackForce->setValue(position); }
 void TMainForm::SetButtonBoxChecked(int index, bool checked) {
   chk.at(static_cast<size_t>(index))->setChecked(checked);
 }

@@ -372,7 +372,7 @@ TEST_F(MainFormTest, AStreamRepaintsOnlyTheBarsAndBoxesThatChange) {
 // meanwhile (after a paint of its own) leaves the bar there.
 void ShowSteering(TMainForm& window, int position) {
   ReportStore(gState.report.axisX, (position * 32768 + 50) / 100);
-  window.SetSteeringBar(position);
+  window.ShowControls();
 }
 
 // Counts what the style is asked to draw: progress bars, and item texts
