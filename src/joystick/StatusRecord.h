@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 namespace wendrix {
 
@@ -99,6 +100,29 @@ inline void ShowWifiPeer(WifiPeer peer) {
   if (gStatus.wifiPeerPort.load(std::memory_order_relaxed) != peer.port)
     gStatus.wifiPeerPort.store(peer.port, std::memory_order_relaxed);
 }
+
+// Names the Bluetooth phone (its radio address) that delivered data last;
+// as cheap as ShowWifiPeer when unchanged.
+inline void ShowBluetoothPeer(uint64_t radio) {
+  if (gStatus.bluetoothPeer.load(std::memory_order_relaxed) != radio)
+    gStatus.bluetoothPeer.store(radio, std::memory_order_relaxed);
+}
+
+// The phone at the other end of a stream session: a Wi-Fi phone's address
+// and port, or a Bluetooth phone's radio address; neither when the socket
+// did not tell.
+struct SessionPeer {
+  std::optional<WifiPeer> wifi;
+  uint64_t radio = 0;
+
+  // Names it on its link's row, once its stream delivers data.
+  void Show() const {
+    if (wifi)
+      ShowWifiPeer(*wifi);
+    else if (radio != 0)
+      ShowBluetoothPeer(radio);
+  }
+};
 
 // Milliseconds since 1970 by the system clock.
 int64_t WallClockMilliseconds();

@@ -20,10 +20,11 @@ namespace {
 
 void ShowState(BluetoothState state) { gStatus.bluetooth.store(state, kRelaxed); }
 
-// The radio address of an accepted phone, as one number for the status pages.
-void ShowPeer(const RfcommAddress& peer, socklen_t length) {
-  const bool known = length >= static_cast<socklen_t>(sizeof peer);
-  gStatus.bluetoothPeer.store(known ? RfcommRadio(peer) : 0, kRelaxed);
+// The radio address of an accepted phone as one number, 0 when accept did
+// not fill it in. The session shows it once the phone's stream delivers
+// data, so another device that connects meanwhile is not named.
+uint64_t PeerRadio(const RfcommAddress& peer, socklen_t length) {
+  return length >= static_cast<socklen_t>(sizeof peer) ? RfcommRadio(peer) : 0;
 }
 
 char wsaData[512];  // filled by WSAStartup, read by nobody
@@ -106,8 +107,7 @@ void TBluetoothServer::RunPass(RfcommAddress& address, socklen_t& addressLength)
     socklen_t peerLength = sizeof peer;
     const SocketHandle accepted = ws.accept(s, reinterpret_cast<sockaddr*>(&peer), &peerLength);
     if (accepted < 0) break;
-    ShowPeer(peer, peerLength);
-    AcceptCallback_(accepted);
+    AcceptCallback_(accepted, PeerRadio(peer, peerLength));
   }
   ShowState(BluetoothState::kAcceptFailed);
   // The record would name a channel nobody listens on any more.

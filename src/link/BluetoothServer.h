@@ -25,7 +25,7 @@ void SleepMilliseconds(uint32_t milliseconds);
 // active. Every call goes through Winsock2Entries.
 class TBluetoothServer final : public TThread {
  public:
-  explicit TBluetoothServer(AcceptCallback callback, SleepFn sleep = &SleepMilliseconds)
+  explicit TBluetoothServer(RadioAcceptCallback callback, SleepFn sleep = &SleepMilliseconds)
       : AcceptCallback_(callback), Sleep_(sleep) {}
 
  protected:
@@ -39,7 +39,7 @@ class TBluetoothServer final : public TThread {
   // thread is asked to stop.
   bool WaitBeforePass();
 
-  const AcceptCallback AcceptCallback_;
+  const RadioAcceptCallback AcceptCallback_;
   const SleepFn Sleep_;
 };
 

@@ -25,8 +25,7 @@ void OnBluetoothFrame(const uint8_t* payload, int32_t length) {
 // Room for a few usual control messages.
 constexpr size_t kInitialBufferSize = 512;
 
-TConnection::TConnection(FrameCallback onFrame, SocketHandle socket, uint32_t firstLength,
-                         std::optional<WifiPeer> peer)
+TConnection::TConnection(FrameCallback onFrame, SocketHandle socket, uint32_t firstLength, SessionPeer peer)
     : OnFrame(onFrame),
       ClientSocket(socket),
       FirstLength(firstLength),
@@ -64,7 +63,7 @@ void TConnection::Execute() {
     const size_t frameSize = kFramePrefixSize + length;
     if (length > kMaxFrameLength || !Await(frameSize)) break;
     OnFrame(buffer_.data() + start_ + kFramePrefixSize, static_cast<int32_t>(length));
-    if (Peer) ShowWifiPeer(*Peer);
+    Peer.Show();
     start_ += frameSize;
     if (start_ == end_) start_ = end_ = 0;
   }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "joystick/StatusRecord.h"
@@ -21,10 +20,9 @@ class TConnection final : public TThread {
  public:
   // `firstLength` is the mode word exactly as received (network order),
   // the length prefix of the first frame. The socket belongs to the reader,
-  // which closes it when it ends. A Wi-Fi stream's peer is shown with
-  // every frame it delivers.
-  TConnection(FrameCallback onFrame, SocketHandle socket, uint32_t firstLength,
-              std::optional<WifiPeer> peer = std::nullopt);
+  // which closes it when it ends. The stream's peer is shown with every
+  // frame it delivers.
+  TConnection(FrameCallback onFrame, SocketHandle socket, uint32_t firstLength, SessionPeer peer = {});
 
  protected:
   void Execute() override;
@@ -42,7 +40,7 @@ class TConnection final : public TThread {
   FrameCallback OnFrame;
   SocketHandle ClientSocket;
   uint32_t FirstLength;
-  std::optional<WifiPeer> Peer;
+  SessionPeer Peer;
   // One buffer for the whole stream, grown to the longest frame seen (at
   // most a length prefix and 100000 bytes). Each receive takes whatever
   // has arrived, so a frame usually costs a single call; payloads are

@@ -13,7 +13,7 @@
 
 namespace wendrix {
 
-static void StartSession(SocketHandle accepted, LinkKind link, std::optional<WifiPeer> peer = std::nullopt) {
+static void StartSession(SocketHandle accepted, LinkKind link, const SessionPeer& peer) {
   // Without a thread the connection cannot be served; drop it.
   if (!TThread::StartFreeOnTerminate(new TMessageThread(accepted, link, peer))) CloseSocket(accepted);
 }
@@ -22,12 +22,12 @@ void OnWifiClientAccepted(SocketHandle accepted) {
   gState.lastSequence.store(0, kRelaxed);
   WifiPeer peer;
   const bool known = PeerAddress(accepted, peer.address, peer.port);
-  StartSession(accepted, LinkKind::Wifi, known ? std::optional(peer) : std::nullopt);
+  StartSession(accepted, LinkKind::Wifi, {.wifi = known ? std::optional(peer) : std::nullopt});
 }
 
-void OnBluetoothClientAccepted(SocketHandle accepted) {
+void OnBluetoothClientAccepted(SocketHandle accepted, uint64_t radio) {
   gState.lastSequence.store(0, kRelaxed);
-  StartSession(accepted, LinkKind::Bluetooth);
+  StartSession(accepted, LinkKind::Bluetooth, {.wifi = std::nullopt, .radio = radio});
 }
 
 void TMessageThread::Execute() {
@@ -82,7 +82,7 @@ void TMessageThread::ServeLegacyStream() {
 void TMessageThread::MarkDataSeen(size_t records) const {
   (Link == LinkKind::Wifi ? gState.wifiDataSeen : gState.bluetoothDataSeen).store(true, kRelaxed);
   (Link == LinkKind::Wifi ? CountWifiMessages : CountBluetoothMessages)(records);
-  if (Peer && records > 0) ShowWifiPeer(*Peer);
+  if (records > 0) Peer.Show();
 }
 
 }  // namespace wendrix

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 #include "joystick/StatusRecord.h"
 #include "link/Sockets.h"
@@ -16,17 +15,18 @@ namespace wendrix {
 enum class LinkKind : uint8_t { Bluetooth = 0, Wifi = 1 };
 
 // The accept callbacks of the TCP and the Bluetooth listener: reset the
-// framed decoder's last sequence number and start a session.
+// framed decoder's last sequence number and start a session. `radio` is
+// the phone's radio address, 0 when not known.
 void OnWifiClientAccepted(SocketHandle accepted);
-void OnBluetoothClientAccepted(SocketHandle accepted);
+void OnBluetoothClientAccepted(SocketHandle accepted, uint64_t radio);
 
 // One session per accepted stream. It frees itself when it ends; every end
-// but the hand-over to a framed reader closes the socket. A Wi-Fi stream's
+// but the hand-over to a framed reader closes the socket. The stream's
 // peer is shown on the status pages once the stream delivers data, so a
 // connection that never gets past the handshake names nobody.
 class TMessageThread final : public TThread {
  public:
-  TMessageThread(SocketHandle socket, LinkKind link, std::optional<WifiPeer> peer = std::nullopt)
+  TMessageThread(SocketHandle socket, LinkKind link, SessionPeer peer = {})
       : ClientSocket(socket), Link(link), Peer(peer) {}
 
   static constexpr size_t kBufferSize = 1000;
@@ -48,7 +48,7 @@ class TMessageThread final : public TThread {
 
   SocketHandle ClientSocket;
   LinkKind Link;
-  std::optional<WifiPeer> Peer;
+  SessionPeer Peer;
   uint8_t buffer_[kBufferSize];
 };
 

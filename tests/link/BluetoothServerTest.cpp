@@ -60,6 +60,7 @@ struct FakeStack {
   std::vector<int> backlogs;
   std::vector<Registration> registrations;
   std::vector<SocketHandle> accepted;
+  std::vector<uint64_t> radios;               // handed over with each accepted socket
   int registerError = EACCES;                 // errno of a failing registration
   std::vector<BluetoothState> statesAtSleep;  // what gStatus showed at each wait
 
@@ -193,9 +194,10 @@ void FakeSleep(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-void OnAccepted(SocketHandle s) {
+void OnAccepted(SocketHandle s, uint64_t radio) {
   std::lock_guard lock(fake->mutex);
   fake->accepted.push_back(s);
+  fake->radios.push_back(radio);
   fake->changed.notify_all();
 }
 
@@ -364,7 +366,9 @@ TEST_F(BluetoothListener, AcceptsInOrderAndGoesOnWhenWifiBecomesActive) {
   ASSERT_TRUE(stack_.WaitUntil([&] { return stack_.Count("accept") >= 5; }));
   std::lock_guard lock(stack_.mutex);
   EXPECT_EQ(stack_.accepted, (std::vector<SocketHandle>{0, 7, 8, 9}));
-  EXPECT_EQ(gStatus.bluetoothPeer.load(), 0xA5A4A3A2A109u);  // the last phone
+  EXPECT_EQ(stack_.radios,
+            (std::vector<uint64_t>{0xA5A4A3A2A100u, 0xA5A4A3A2A107u, 0xA5A4A3A2A108u, 0xA5A4A3A2A109u}));
+  EXPECT_EQ(gStatus.bluetoothPeer.load(), 0u) << "named before its stream delivered data";
   EXPECT_EQ(stack_.Count("socket"), 1u);
   EXPECT_EQ(stack_.Count("sleep"), 0u);
 }

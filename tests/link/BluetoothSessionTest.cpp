@@ -96,14 +96,19 @@ std::optional<JoystickReport> PushedWithX(int32_t x) {
 
 const std::string kGreetingBytes("\x00\x02", 2);
 
+// Radio addresses of two phones.
+constexpr uint64_t kAnnsPhone = 0x0011223344AAu;
+constexpr uint64_t kBobsPhone = 0x0011223344BBu;
+
 // One test: the process state is reset once, before any session thread,
 // and nothing resets it while session threads may still be ending.
 TEST(BluetoothSession, FramedAndLegacyStreams) {
   test::ResetProcessState();
   {
     Phone phone;
-    OnBluetoothClientAccepted(phone.SessionEnd());
+    OnBluetoothClientAccepted(phone.SessionEnd(), kAnnsPhone);
     EXPECT_EQ(phone.Read(2), kGreetingBytes);
+    EXPECT_EQ(gStatus.bluetoothPeer.load(), 0u) << "named before its stream delivered data";
 
     phone.Send(BuildFrame(BuildFramedMessage({.steering = 100, .pedals = -200, .sequence = 1})));
     const auto pushed = PushedWithX(16484);
@@ -112,12 +117,22 @@ TEST(BluetoothSession, FramedAndLegacyStreams) {
     EXPECT_EQ(ReportLoad(gState.report.axisY), 16184);
     EXPECT_TRUE(gState.bluetoothDataSeen.load());
     EXPECT_FALSE(gState.wifiDataSeen.load());
+    EXPECT_TRUE(Eventually([] { return gStatus.bluetoothPeer.load() == kAnnsPhone; }));
     EXPECT_TRUE(phone.HangUp());
   }
   gState.bluetoothDataSeen.store(false);
   {
+    // Another device that connects and leaves without data names nobody.
+    Phone stranger;
+    OnBluetoothClientAccepted(stranger.SessionEnd(), kBobsPhone);
+    EXPECT_EQ(stranger.Read(2), kGreetingBytes);
+    stranger.Send(BuildLegacyOpening());
+    EXPECT_TRUE(stranger.HangUp());
+    EXPECT_EQ(gStatus.bluetoothPeer.load(), kAnnsPhone);
+  }
+  {
     Phone phone;
-    OnBluetoothClientAccepted(phone.SessionEnd());
+    OnBluetoothClientAccepted(phone.SessionEnd(), kBobsPhone);
     EXPECT_EQ(phone.Read(2), kGreetingBytes);
 
     phone.Send(BuildLegacyOpening());
@@ -130,6 +145,7 @@ TEST(BluetoothSession, FramedAndLegacyStreams) {
     // A legacy chunk marks the link after decoding it.
     EXPECT_TRUE(Eventually([] { return gState.bluetoothDataSeen.load(); }));
     EXPECT_FALSE(gState.wifiDataSeen.load());
+    EXPECT_TRUE(Eventually([] { return gStatus.bluetoothPeer.load() == kBobsPhone; }));
     EXPECT_TRUE(phone.HangUp());
   }
 }

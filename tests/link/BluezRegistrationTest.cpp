@@ -399,7 +399,7 @@ class ListenerOnFakeSocket {
     Winsock2Entries.WSASetService = &SetService;
     Winsock2Entries.accept = &Accept;
     Winsock2Entries.closesocket = [](SocketHandle) { return 0; };
-    server_ = std::make_unique<TBluetoothServer>([](SocketHandle) {},
+    server_ = std::make_unique<TBluetoothServer>([](SocketHandle, uint64_t) {},
                                                  [](uint32_t) { std::this_thread::sleep_for(1ms); });
     server_->Start();
   }

@@ -24,7 +24,7 @@ class LinkTest : public ::testing::Test {
     ResetProcessState();
     baselineDescriptors_ = OpenDescriptorCount();
     wifi_ = std::make_unique<TTcpServer>(&OnWifiClientAccepted, 0);
-    bluetooth_ = std::make_unique<TTcpServer>(&OnBluetoothClientAccepted, 0);
+    bluetooth_ = std::make_unique<TTcpServer>([](SocketHandle s) { OnBluetoothClientAccepted(s, 0); }, 0);
     wifi_->Start();
     bluetooth_->Start();
     ASSERT_TRUE(Eventually([&] { return wifi_->ListeningPort() && bluetooth_->ListeningPort(); }));

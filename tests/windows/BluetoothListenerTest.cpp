@@ -104,7 +104,9 @@ SocketHandle FakeAccept(SocketHandle s, sockaddr* address, socklen_t* length) {
   radio->Note("accept");
   std::lock_guard lock(radio->mutex);
   if (radio->acceptsLeft == 0) return kInvalidSocket;
-  return 200 + radio->acceptsLeft--;
+  const SocketHandle accepted = 200 + radio->acceptsLeft--;
+  if (address) reinterpret_cast<SOCKADDR_BTH*>(address)->btAddr = 0x00AABBCCDD00 + accepted;
+  return accepted;
 }
 int FakeClose(SocketHandle s) {
   radio->Note("close " + std::to_string(s));
@@ -138,7 +140,11 @@ INT WSAAPI FakeSetServiceW(LPWSAQUERYSETW q, WSAESETSERVICEOP operation, DWORD f
 }
 
 std::vector<SocketHandle> gAccepted;
-void OnAccepted(SocketHandle s) { gAccepted.push_back(s); }
+std::vector<uint64_t> gRadios;
+void OnAccepted(SocketHandle s, uint64_t peerRadio) {
+  gAccepted.push_back(s);
+  gRadios.push_back(peerRadio);
+}
 
 std::atomic<int> gSleeps{0};
 void CountingSleep(uint32_t milliseconds) {
@@ -155,6 +161,7 @@ class BluetoothListenerWin32 : public ::testing::Test {
     test::ResetProcessState();
     radio = &radio_;
     gAccepted.clear();
+    gRadios.clear();
     gSleeps = 0;
     savedEntries_ = Winsock2Entries;
     savedLibrary_ = Ws2_32;
@@ -224,6 +231,8 @@ TEST_F(BluetoothListenerWin32, RegistersTheServiceRecordFieldByField) {
   EXPECT_EQ(firstPass, (std::vector<std::string>{"socket", "bind", "listen", "getsockname", "register",
                                                  "accept", "accept", "accept", "delete", "close 100"}));
   EXPECT_EQ(gAccepted, (std::vector<SocketHandle>{202, 201}));
+  // Each with its phone's radio address, for the session to show.
+  EXPECT_EQ(gRadios, (std::vector<uint64_t>{0x00AABBCCDDCAu, 0x00AABBCCDDC9u}));
 
   // bind: any radio, any channel, the service class, 30 bytes.
   ASSERT_FALSE(radio_.bound.empty());
