@@ -89,7 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int pair[2];
   Check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0, "socket pair");
   const int phone = pair[1];
-  ((data[0] & 1) ? OnBluetoothClientAccepted : OnWifiClientAccepted)(pair[0]);
+  if (data[0] & 1)
+    OnBluetoothClientAccepted(pair[0], 0x0011223344AAu);
+  else
+    OnWifiClientAccepted(pair[0]);
 
   uint8_t greeting[2] = {};
   Check(ReadGreeting(phone, greeting), "greeting received");
