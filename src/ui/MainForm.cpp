@@ -400,18 +400,17 @@ void TMainForm::NavigateToPage(std::string_view pathAndQuery) {
 
 void TMainForm::RepaintMainWindow() { RequestRepaint(); }
 
-// The bars that moved mark the columns that changed; the paint request
-// their marks posted is delivered here rather than from the event loop, so
-// they are painted in one pass with one flush to the display, and the
-// window thread is not woken a second time for it.
-void TMainForm::ShowControls() {
-  RefreshControls(*this);
-  QCoreApplication::sendPostedEvents(this, QEvent::UpdateRequest);
-}
+void TMainForm::ShowControls() { RefreshControls(*this); }
 
-void TMainForm::SetSteeringBar(int position) { ProgressBar1->setValue(position); }
-void TMainForm::SetPedalsBar(int position) { ProgressBar2->setValue(position); }
-void TMainForm::SetFeedbackForceBar(int position) { ProgressBarFeedbackForce->setValue(position); }
+// A bar that moved paints the columns that changed at once, in a pass of
+// its own. A paint asked for instead would be posted to the window thread,
+// and the post wakes its event loop for one more turn: dearer than a second
+// pass when two bars move.
+void TMainForm::MoveBar(TControlBar* bar, int position) { bar->repaint(bar->MoveTo(position)); }
+
+void TMainForm::SetSteeringBar(int position) { MoveBar(ProgressBar1, position); }
+void TMainForm::SetPedalsBar(int position) { MoveBar(ProgressBar2, position); }
+void TMainForm::SetFeedbackForceBar(int position) { MoveBar(ProgressBarFeedbackForce, position); }
 void TMainForm::SetButtonBoxChecked(int index, bool checked) {
   chk.at(static_cast<size_t>(index))->setChecked(checked);
 }

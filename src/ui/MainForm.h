@@ -52,7 +52,7 @@ class TMainForm final : public QMainWindow, public SupervisedWindow, public Cont
   void SetPedalsBar(int position) override;
   void SetFeedbackForceBar(int position) override;
   void SetButtonBoxChecked(int index, bool checked) override;
-  // Brings the bars and boxes up to the shared values and paints what
+  // Brings the bars and boxes up to the shared values; the bars paint what
   // changed at once.
   void ShowControls();
 
@@ -67,6 +67,7 @@ class TMainForm final : public QMainWindow, public SupervisedWindow, public Cont
   void Help2Click();
   void WebBrowser1BeforeNavigate2(const QUrl& url, bool& cancel);
   void FeedPane(const QUrl& shown);
+  void MoveBar(TControlBar* bar, int position);
 
   MainFormSetup setup_;
   QGroupBox* grp1 = nullptr;
