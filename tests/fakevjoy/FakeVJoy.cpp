@@ -28,6 +28,9 @@ struct Fake {
   int32_t acquire = 1;
   bool recording = true;
   int logFd = -1;
+  int countFd = -1;
+  uint64_t changes = 0;
+  uint8_t lastReport[96] = {};
   FakeVJoyUpdateHook hook = nullptr;
   void* hookContext = nullptr;
 
@@ -58,6 +61,27 @@ struct Fake {
       if (const char* path = std::getenv("FAKE_VJOY_LOG"); path && *path)
         logFd = open(path, O_WRONLY | O_CREAT | O_APPEND | FAKE_LOG_FLAGS, 0644);
     }
+    if (countFd < 0) {
+      if (const char* path = std::getenv("FAKE_VJOY_COUNT"); path && *path)
+        countFd = open(path, O_WRONLY | O_CREAT | O_TRUNC | FAKE_LOG_FLAGS, 0644);
+    }
+  }
+
+  // Counts the updates that change the report. Every kCountStep of them,
+  // the count so far replaces the count file's line: a few writes a second
+  // at a phone's rate, where a log line per update would weigh on what a
+  // benchmark measures.
+  static constexpr uint64_t kCountStep = 32;
+  void CountChange(const void* report) {
+    if (!report || std::memcmp(report, lastReport, sizeof lastReport) == 0) return;
+    std::memcpy(lastReport, report, sizeof lastReport);
+    ++changes;
+    if (countFd < 0 || changes % kCountStep != 0) return;
+    char line[24];
+    const int n = std::snprintf(line, sizeof line, "%20llu\n", static_cast<unsigned long long>(changes));
+    if (lseek(countFd, 0, SEEK_SET) != 0 || n <= 0) return;
+    ssize_t ignored = write(countFd, line, static_cast<size_t>(n));
+    (void)ignored;
   }
 
   int32_t Record(int32_t kind, uint32_t device, const void* report, int32_t result) {
@@ -123,6 +147,7 @@ FAKE_API wendrix::VJoyBool UpdateVJD(uint32_t device, void* report) {
     std::lock_guard g(f.lock);
     size_t i = f.nextUpdate < f.updateScript.size() ? f.nextUpdate++ : f.updateScript.size() - 1;
     result = f.Record(FAKE_VJOY_UPDATE, device, report, f.updateScript[i]);
+    f.CountChange(report);
     hook = f.hook;
     context = f.hookContext;
   }

@@ -8,7 +8,9 @@
 // FAKE_VJOY_ACQUIRE is the value AcquireVJD(1) returns (default 1; other
 // devices always fail);
 // FAKE_VJOY_UPDATE is a comma-separated list of UpdateVJD results, used in
-// order, the last one repeating (default 1).
+// order, the last one repeating (default 1);
+// FAKE_VJOY_COUNT names a file whose one line is the number of UpdateVJD
+// calls so far that changed the report, rounded down to a multiple of 32.
 #pragma once
 
 #include <cstddef>
