@@ -26,7 +26,7 @@ void SleepMilliseconds(uint32_t milliseconds);
 class TBluetoothServer final : public TThread {
  public:
   explicit TBluetoothServer(RadioAcceptCallback callback, SleepFn sleep = &SleepMilliseconds)
-      : AcceptCallback_(callback), Sleep_(sleep) {}
+      : TThread("bt-listener"), AcceptCallback_(callback), Sleep_(sleep) {}
 
  protected:
   void Execute() override;

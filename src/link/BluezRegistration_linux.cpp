@@ -19,6 +19,7 @@
 
 #include "link/BluezRegistration.h"
 #include "link/Strings.h"
+#include "link/ThreadName.h"
 
 namespace wendrix {
 
@@ -210,7 +211,10 @@ int BluezLink::Run(std::function<int(BluezLink&)> work, std::function<void(Bluez
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_ < 0) return -errno;
     try {
-      std::thread(&BluezLink::Loop, this).detach();
+      std::thread([this] {
+        NameThisThread("bluez-link");
+        Loop();
+      }).detach();
     } catch (...) {
       ::close(wake_);
       wake_ = -1;

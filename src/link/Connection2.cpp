@@ -26,7 +26,8 @@ void OnBluetoothFrame(const uint8_t* payload, int32_t length) {
 constexpr size_t kInitialBufferSize = 512;
 
 TConnection::TConnection(FrameCallback onFrame, SocketHandle socket, uint32_t firstLength, SessionPeer peer)
-    : OnFrame(onFrame),
+    : TThread("frame-reader"),
+      OnFrame(onFrame),
       ClientSocket(socket),
       FirstLength(firstLength),
       Peer(peer),

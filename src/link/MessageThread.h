@@ -27,7 +27,7 @@ void OnBluetoothClientAccepted(SocketHandle accepted, uint64_t radio);
 class TMessageThread final : public TThread {
  public:
   TMessageThread(SocketHandle socket, LinkKind link, SessionPeer peer = {})
-      : ClientSocket(socket), Link(link), Peer(peer) {}
+      : TThread("session"), ClientSocket(socket), Link(link), Peer(peer) {}
 
   static constexpr size_t kBufferSize = 1000;
 

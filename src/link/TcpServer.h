@@ -20,7 +20,7 @@ void InitializeTcpServerModule();
 class TTcpServer final : public TThread {
  public:
   explicit TTcpServer(AcceptCallback callback, uint16_t port = kLinkPort)
-      : AcceptCallback_(callback), port_(port) {}
+      : TThread("tcp-listener"), AcceptCallback_(callback), port_(port) {}
 
   // The port it listens on (useful with port 0), 0 while not listening.
   uint16_t ListeningPort() const { return listeningPort_.load(std::memory_order_acquire); }

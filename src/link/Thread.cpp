@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "link/ThreadName.h"
+
 namespace wendrix {
 
 TThread::~TThread() {
@@ -39,6 +41,7 @@ void TThread::WaitFor() {
 }
 
 void TThread::Run() {
+  if (name_) NameThisThread(name_);
   Execute();
   if (freeOnTerminate_) {
     delete this;

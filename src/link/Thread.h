@@ -11,7 +11,8 @@ namespace wendrix {
 
 class TThread {
  public:
-  TThread() = default;
+  // `name` names the thread for the system's tools; a literal, or null.
+  explicit TThread(const char* name = nullptr) : name_(name) {}
   virtual ~TThread();
   TThread(const TThread&) = delete;
   TThread& operator=(const TThread&) = delete;
@@ -36,6 +37,7 @@ class TThread {
  private:
   void Run();
 
+  const char* name_;
   std::thread thread_;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};

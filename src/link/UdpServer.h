@@ -16,7 +16,7 @@ namespace wendrix {
 // bound it tries again about once a second.
 class TUdpServer final : public TThread {
  public:
-  explicit TUdpServer(uint16_t port = kLinkPort) : port_(port) {}
+  explicit TUdpServer(uint16_t port = kLinkPort) : TThread("udp-receiver"), port_(port) {}
 
   // The port it receives on (useful with port 0), 0 while not bound.
   uint16_t ReceivingPort() const { return receivingPort_.load(std::memory_order_acquire); }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/SocketsExtra.h"
+#include "link/ThreadName.h"
 #include "status/HttpRequest.h"
 #include "status/StatusPages.h"
 
@@ -96,7 +97,10 @@ bool StatusServer::Start(uint16_t port) {
   if (listening_ == kInvalidSocket) return false;
   port_ = LocalPort(listening_);
   if (waker_ == kInvalidSocket) waker_ = OpenLoopbackWaker();
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::thread([this] {
+    NameThisThread("page-server");
+    Run();
+  });
   return true;
 }
 

@@ -2,6 +2,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
 #include "FakeDriver.h"
 #include "LinkTestSupport.h"
 #include "app/Services.h"
@@ -17,6 +22,16 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:StartService
 
 namespace wendrix::test {
 namespace {
+
+std::set<std::string> ThreadNames() {
+  std::set<std::string> names;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    if (std::getline(comm, name)) names.insert(name);
+  }
+  return names;
+}
 
 TEST(StartServices, AcquiresTheDeviceAndThenServesPort41503) {
   ResetProcessState();
@@ -56,6 +71,12 @@ TEST(StartServices, AcquiresTheDeviceAndThenServesPort41503) {
   ASSERT_TRUE(Eventually([] { return FakeDriver::Get().Updates().size() == 2; }));
   EXPECT_EQ(FakeDriver::Get().Updates()[1].axisX, 333);
   EXPECT_TRUE(Eventually([] { return gState.wifiDataSeen.load(); }));
+
+  // Each thread carries the name that top -H, ps -L and gdb show; the
+  // session of the stream above is one of them while it lasts.
+  const std::set<std::string> named = ThreadNames();
+  for (const char* name : {"udp-receiver", "tcp-listener", "bt-listener", "session"})
+    EXPECT_TRUE(named.count(name)) << name;
 
   close(datagrams);
   shutdown(stream, SHUT_WR);
