@@ -30,7 +30,7 @@ struct Fake {
   int logFd = -1;
   int countFd = -1;
   uint64_t changes = 0;
-  uint8_t lastReport[96] = {};
+  decltype(FakeVJoyCall::report) lastReport = {};
   FakeVJoyUpdateHook hook = nullptr;
   void* hookContext = nullptr;
 
