@@ -63,8 +63,10 @@ void TConnection::Execute() {
     const uint32_t length = ReadBigEndian32(buffer_.data() + start_);
     const size_t frameSize = kFramePrefixSize + length;
     if (length > kMaxFrameLength || !Await(frameSize)) break;
-    OnFrame(buffer_.data() + start_ + kFramePrefixSize, static_cast<int32_t>(length));
+    // Named before the frame moves the wheel, as the frame's count and
+    // data mark are: whoever sees the report sees its phone too.
     Peer.Show();
+    OnFrame(buffer_.data() + start_ + kFramePrefixSize, static_cast<int32_t>(length));
     start_ += frameSize;
     if (start_ == end_) start_ = end_ = 0;
   }
