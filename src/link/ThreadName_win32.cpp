@@ -1,7 +1,6 @@
 #include <windows.h>
 
-#include <string>
-
+#include "WideText.h"
 #include "link/ThreadName.h"
 
 namespace wendrix {
@@ -12,8 +11,7 @@ void NameThisThread(const char* name) {
   static const auto setDescription = reinterpret_cast<SetDescription>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetThreadDescription")));
   if (!setDescription) return;
-  const std::wstring wide(name, name + std::char_traits<char>::length(name));
-  setDescription(::GetCurrentThread(), wide.c_str());
+  setDescription(::GetCurrentThread(), Wide(name).c_str());
 }
 
 }  // namespace wendrix

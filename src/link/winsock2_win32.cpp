@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "WideText.h"
 #include "Winsock2Library.h"
 #include "link/InterfaceList.h"
 #include "link/ServiceRegistration.h"
@@ -60,16 +61,6 @@ ssize_t RecvWin32(SocketHandle s, void* buffer, size_t length, int flags) {
   return Ws2_32.recv(ToSystemSocket(s), static_cast<char*>(buffer), n, flags);
 }
 int CloseWin32(SocketHandle s) { return ::closesocket(ToSystemSocket(s)); }
-
-std::wstring Wide(const char* utf8) {
-  if (!utf8 || !*utf8) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring text(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text.data(), n);
-  text.resize(static_cast<size_t>(n - 1));
-  return text;
-}
 
 std::string Ansi(const char* utf8) {
   const std::wstring wide = Wide(utf8);
